@@ -1,0 +1,18 @@
+// The two programs the launcher runs: the packaged installer and the suite's
+// flashing program. Each runs to its end before the call returns.
+#ifndef ROMGATE_LAUNCHER_CHILD_RUNS_H
+#define ROMGATE_LAUNCHER_CHILD_RUNS_H
+
+// Size of a child's command-line buffer: at most 511 characters.
+#define COMMAND_LINE_SIZE 512
+
+// Runs "<launcher dir>\Setup.exe -s".
+void RunSetup();
+// Runs "<suite location>\Chipburn.exe <launcher dir>\BIOS.rom".
+void RunFlasher();
+// Starts the command line as a child without a window and waits for it to
+// end. A child that cannot be started is skipped quietly; its exit code is
+// not looked at.
+void RunAndWait(char* pszCommandLine);
+
+#endif  // ROMGATE_LAUNCHER_CHILD_RUNS_H

@@ -1,0 +1,143 @@
+// The operating-system operations the launcher may call.
+//
+// On Windows this is <windows.h> itself. Elsewhere it declares the few types,
+// constants (with their real Windows values) and ANSI functions the launcher
+// uses; the hosted layer (platform/posix) or the test fake defines them.
+// The build chooses the definitions; the launcher never tests the platform.
+#ifndef ROMGATE_PLATFORM_WINAPI_H
+#define ROMGATE_PLATFORM_WINAPI_H
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+
+#include <stdint.h>
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+typedef void* LPVOID;
+typedef void* HANDLE;
+typedef LONG LSTATUS;
+typedef DWORD REGSAM;
+
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef struct _FILETIME* PFILETIME;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+#define WINAPI
+#define TRUE 1
+#define FALSE 0
+
+#define MB_OK 0x00000000u
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define CREATE_NO_WINDOW 0x08000000u
+#define KEY_ALL_ACCESS 0xF003Fu
+#define KEY_READ 0x20019u
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_BAD_EXE_FORMAT 193L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_BADDB 1009L
+
+#define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
+#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define HKEY_USERS ((HKEY)(uintptr_t)0x80000003u)
+
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_MULTI_SZ 7u
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+// Windows and messages
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+void OutputDebugStringA(LPCSTR lpOutputString);
+
+// The running program and the machine
+DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize);
+UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+BOOL IsDBCSLeadByte(BYTE TestChar);
+DWORD GetLastError(void);
+
+// Profile (INI) files
+DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
+                               LPCSTR lpDefault, LPSTR lpReturnedString,
+                               DWORD nSize, LPCSTR lpFileName);
+
+// Registry
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
+                      REGSAM samDesired, PHKEY phkResult);
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
+                         LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                      LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                      PFILETIME lpftLastWriteTime);
+LSTATUS RegCloseKey(HKEY hKey);
+
+// Processes
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes,
+                    LPSECURITY_ATTRIBUTES lpThreadAttributes,
+                    BOOL bInheritHandles, DWORD dwCreationFlags,
+                    LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+                    LPSTARTUPINFOA lpStartupInfo,
+                    LPPROCESS_INFORMATION lpProcessInformation);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+BOOL CloseHandle(HANDLE hObject);
+
+#endif  // _WIN32
+
+#endif  // ROMGATE_PLATFORM_WINAPI_H
