@@ -1,0 +1,247 @@
+#include "platform/posix/profile.h"
+
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "platform/posix/paths.h"
+
+namespace {
+
+// White space around names and values, ^Z included: editors of old left it at
+// the end of the file, and Windows skips it.
+bool IsProfileSpace(unsigned char ch)
+{
+    return ch == ' ' || (ch >= '\t' && ch <= '\r') || ch == 0x1a;
+}
+
+// ASCII upper case; other bytes are left as they are.
+unsigned char FoldCase(unsigned char ch)
+{
+    return (ch >= 'a' && ch <= 'z') ? ch - 'a' + 'A' : ch;
+}
+
+// Compares a name arriving byte by byte with a wanted name, ignoring ASCII
+// case and the white space around the arriving name. The wanted name is
+// trimmed, so white space inside it must match exactly.
+struct NameMatcher {
+    const char* pszWanted;
+    size_t cchWanted, cchMatched;
+    bool bFailed;
+
+    explicit NameMatcher(const char* pszName)
+    {
+        while (IsProfileSpace(*pszName))
+            ++pszName;
+        pszWanted = pszName;
+        cchWanted = strlen(pszName);
+        while (cchWanted > 0 && IsProfileSpace(pszName[cchWanted - 1]))
+            --cchWanted;
+        Restart();
+    }
+    void Restart()
+    {
+        cchMatched = 0;
+        bFailed = false;
+    }
+    void Add(unsigned char ch)
+    {
+        if (bFailed || (IsProfileSpace(ch) &&
+                        (cchMatched == 0 || cchMatched == cchWanted)))
+            return;
+        bFailed = cchMatched == cchWanted ||
+                  FoldCase(ch) != FoldCase(pszWanted[cchMatched++]);
+    }
+    bool Matches() const { return !bFailed && cchMatched == cchWanted; }
+};
+
+// Ends a copy of cch characters, chLast the last of them, whose first
+// cchRoom + 1 are in pszOut: one pair of matching quotes dropped, then cut to
+// cchRoom characters and terminated. Returns the length.
+DWORD EndCopy(char* pszOut, size_t cchRoom, size_t cch, char chLast)
+{
+    if (cch >= 2 && (pszOut[0] == '"' || pszOut[0] == '\'') &&
+        chLast == pszOut[0]) {
+        cch -= 2;
+        memmove(pszOut, pszOut + 1, cch < cchRoom ? cch : cchRoom);
+    }
+    if (cch > cchRoom)
+        cch = cchRoom;
+    pszOut[cch] = '\0';
+    return (DWORD)cch;
+}
+
+enum LineState { kLineStart, kSection, kKey, kValue, kSkip };
+
+// Looks for one key of one section in profile text fed in pieces of any
+// size, keeping only the current line's state. The value is copied into the
+// caller's buffer as it arrives, its terminator's place included.
+class ProfileScanner {
+public:
+    ProfileScanner(const char* pszSection, const char* pszKey, char* pszOut,
+                   DWORD cchOut)
+        : m_section(pszSection),
+          m_key(pszKey),
+          m_pszOut(pszOut),
+          m_cchRoom(cchOut - 1)
+    {
+        m_bInSection = m_section.cchWanted == 0;
+        // An empty key name never names a value; Windows gives the default.
+        m_bDone = m_key.cchWanted == 0;
+    }
+
+    bool IsDone() const { return m_bDone; }
+
+    // Takes the next piece of text; false once the answer is known.
+    bool Feed(const char* p, size_t cb)
+    {
+        if (m_bFirstPiece && cb >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
+            p += 3;
+            cb -= 3;
+        }
+        m_bFirstPiece = false;
+        for (size_t i = 0; i < cb && !m_bDone; ++i)
+            AddByte((unsigned char)p[i]);
+        return !m_bDone;
+    }
+
+    // Ends the text; writes the value or else the default (only trailing
+    // spaces dropped from it, as Windows does) and returns its length.
+    DWORD Finish(const char* pszDefault)
+    {
+        EndLine();
+        if (m_bFound)
+            return EndCopy(m_pszOut, m_cchRoom, m_cchTrimmed, m_chLast);
+        pszDefault = pszDefault != NULL ? pszDefault : "";
+        size_t cch = strlen(pszDefault);
+        while (cch > 0 && pszDefault[cch - 1] == ' ')
+            --cch;
+        memcpy(m_pszOut, pszDefault, cch <= m_cchRoom ? cch : m_cchRoom + 1);
+        return EndCopy(m_pszOut, m_cchRoom, cch, cch ? pszDefault[cch - 1] : 0);
+    }
+
+private:
+    void AddByte(unsigned char ch)
+    {
+        if (ch == '\n' || ch == '\r')
+            return EndLine();
+        if (m_state == kLineStart) {
+            if (IsProfileSpace(ch))
+                return;
+            m_state = ch == '['                      ? kSection
+                      : (ch == ';' || !m_bInSection) ? kSkip
+                                                     : kKey;
+            m_section.Restart();
+            m_key.Restart();
+            m_bBracket = false;
+            if (m_state == kSection)
+                return;
+        }
+        if (m_state == kSection) {
+            // The name runs to the last ']': keep the verdict at each one.
+            if (ch == ']') {
+                m_bBracket = true;
+                m_bBracketMatches = m_section.Matches();
+            }
+            m_section.Add(ch);
+        } else if (m_state == kKey && ch == '=') {
+            m_state = m_key.Matches() ? kValue : kSkip;
+        } else if (m_state == kKey) {
+            m_key.Add(ch);
+        } else if (m_state == kValue) {
+            AddValueByte(ch);
+        }
+    }
+
+    // Leading white space is skipped; a NUL ends the value, as the caller's
+    // string would show it.
+    void AddValueByte(unsigned char ch)
+    {
+        if (m_bValueEnded || (m_cchSeen == 0 && IsProfileSpace(ch)))
+            return;
+        m_bValueEnded = ch == '\0';
+        if (m_bValueEnded)
+            return;
+        if (m_cchSeen <= m_cchRoom)
+            m_pszOut[m_cchSeen] = (char)ch;
+        ++m_cchSeen;
+        if (!IsProfileSpace(ch)) {
+            m_cchTrimmed = m_cchSeen;
+            m_chLast = (char)ch;
+        }
+    }
+
+    void EndLine()
+    {
+        if (m_state == kValue) {
+            m_bFound = m_bDone = true;
+        } else if (m_state == kSection && m_bBracket) {
+            // The first section of the name ended without the key.
+            m_bDone = m_bInSection;
+            m_bInSection = m_bBracketMatches;
+        }
+        m_state = kLineStart;
+    }
+
+    NameMatcher m_section, m_key;
+    char* m_pszOut;
+    size_t m_cchRoom, m_cchSeen = 0, m_cchTrimmed = 0;
+    char m_chLast = 0;
+    LineState m_state = kLineStart;
+    bool m_bInSection, m_bDone, m_bFound = false, m_bFirstPiece = true;
+    bool m_bBracket = false, m_bBracketMatches = false, m_bValueEnded = false;
+};
+
+// The text and the file entry points alike: the cases Windows answers
+// without reading, then the scan of what feedText supplies.
+template <typename FeedText>
+DWORD LookUpProfileString(LPCSTR pszSection, LPCSTR pszKey, LPCSTR pszDefault,
+                          LPSTR pszOut, DWORD cchOut, FeedText feedText)
+{
+    if (pszOut == NULL || cchOut == 0)
+        return 0;
+    if (pszSection == NULL || pszKey == NULL) {
+        memset(pszOut, 0, cchOut < 2 ? 1 : 2);
+        return 0;
+    }
+    ProfileScanner scanner(pszSection, pszKey, pszOut, cchOut);
+    if (!scanner.IsDone())
+        feedText(scanner);
+    return scanner.Finish(pszDefault);
+}
+
+}  // namespace
+
+DWORD GetProfileStringFromText(const char* pText, size_t cbText,
+                               LPCSTR pszSection, LPCSTR pszKey,
+                               LPCSTR pszDefault, LPSTR pszOut, DWORD cchOut)
+{
+    return LookUpProfileString(
+        pszSection, pszKey, pszDefault, pszOut, cchOut,
+        [&](ProfileScanner& scanner) { scanner.Feed(pText, cbText); });
+}
+
+// The file is streamed in small pieces; a file that cannot be named or
+// opened is a missing file, which gives the default.
+DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
+                               LPCSTR lpDefault, LPSTR lpReturnedString,
+                               DWORD nSize, LPCSTR lpFileName)
+{
+    return LookUpProfileString(
+        lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize,
+        [&](ProfileScanner& scanner) {
+            char szHostPath[PATH_MAX];
+            FILE* pFile = NULL;
+            if (lpFileName != NULL &&
+                WindowsPathToHost(lpFileName, szHostPath, sizeof(szHostPath)))
+                pFile = fopen(szHostPath, "rb");
+            if (pFile == NULL)
+                return;
+            char buffer[4096];
+            size_t cb;
+            while ((cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0 &&
+                   scanner.Feed(buffer, cb)) {
+            }
+            fclose(pFile);
+        });
+}
