@@ -65,6 +65,18 @@ SCENARIOS = [
      {"package": "my package"}, [SETUP, FLASH_SUITE], [], None),
     ("arguments ignored", ("C:\\Suite", "2.1.0"), "register",
      {"args": ["-s", "VORN Update", "/?"]}, [FLASH_SUITE], [], TRACE_SAME),
+    ("registry file in UTF-16LE", ("C:\\Suite", "2.1.0"), "register",
+     {"encoding": "utf-16"}, [FLASH_SUITE], [], TRACE_SAME),
+    ("truncated registry file: unreadable, setup and default folder",
+     ("C:\\Suite", "2.1.0"), "nothing", {"registry_cut": 60},
+     [SETUP, FLASH_DEFAULT], [], []),
+    ("manifest after a megabyte line of binary", ("C:\\Suite", "2.1.0"),
+     "register", {"manifest": "\x01\xff" * 2**19 + "\n[VORNUpdate]\nVersion=2.1.0\n"},
+     [FLASH_SUITE], [], TRACE_SAME),
+    ("manifest path of 255 characters", ("C:\\Suite", "2.1.0"), "register",
+     {"package_length": 240}, [FLASH_SUITE], [], TRACE_SAME),
+    ("manifest path of 256 characters", ("C:\\Suite", "2.1.0"), "register",
+     {"package_length": 241}, [], [NO_MANIFEST], []),
     ("missing manifest", ("C:\\Suite", "2.0.7"), "register",
      {"manifest": None}, [], [NO_MANIFEST], []),
     ("empty Version", ("C:\\Suite", "2.0.7"), "register",
@@ -82,16 +94,29 @@ def windows_path(host):
     return "Z:" + host.replace("/", "\\")
 
 
-def write_registry(prefix, registered):
+def write_registry(prefix, registered, encoding="utf-8", cut=None):
     if registered is None:
         return
     location, version = registered
     escaped = location.replace("\\", "\\\\")
-    with open(os.path.join(prefix, "registry.reg"), "w") as reg:
+    with open(os.path.join(prefix, "registry.reg"), "w",
+              encoding=encoding) as reg:
         reg.write("Windows Registry Editor Version 5.00\n\n"
                   "[HKEY_LOCAL_MACHINE\\Software\\Vorn\\VornUpdate]\n"
                   f'"Location"="{escaped}"\n\n'
                   f"[HKEY_LOCAL_MACHINE\\Software\\Vorn\\VornUpdate\\{version}]\n")
+    if cut is not None:
+        os.truncate(os.path.join(prefix, "registry.reg"), cut)
+
+
+def package_folder(work, length):
+    """A folder under work whose Windows path has exactly length characters."""
+    folder = work
+    while (left := length - len(windows_path(folder))) > 0:
+        size = min(left - 1, 100)
+        size -= left - 1 - size == 1  # never leave room for a bare separator
+        folder = os.path.join(folder, "d" * size)
+    return folder
 
 
 def install_recorder(path):
@@ -136,7 +161,9 @@ def run_scenario(row, romgate, display, work):
     name, registered, setup, options, children, messages, trace = row
     prefix = os.path.join(work, "prefix")
     drive_c = os.path.join(prefix, "drive_c")
-    package = os.path.join(work, options.get("package", "package"))
+    package = (package_folder(work, options["package_length"])
+               if "package_length" in options
+               else os.path.join(work, options.get("package", "package")))
     log = os.path.join(work, "children.log")
     os.makedirs(os.path.join(drive_c, "windows"))
     os.makedirs(package)
@@ -152,7 +179,8 @@ def run_scenario(row, romgate, display, work):
         install_recorder(os.path.join(drive_c, folder, "Chipburn.exe"))
     # Planted where an unquoted C:\Program Files\... would find it first.
     install_recorder(os.path.join(drive_c, "Program.exe"))
-    write_registry(prefix, registered)
+    write_registry(prefix, registered, options.get("encoding", "utf-8"),
+                   options.get("registry_cut"))
 
     cwd = drive_c if options.get("cwd_on_c") else work
     env = dict(os.environ, ROMGATE_PREFIX=prefix, ROMGATE_DEBUG="1",
