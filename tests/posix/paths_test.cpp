@@ -1,200 +1,103 @@
-// Drives, case-insensitive lookup, own path and the Windows directory.
-#include <errno.h>
+// Drives, case-insensitive lookup, the current directory's drive, own path.
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 
 #include "platform/posix/paths.h"
 #include "platform/posix/process.h"
-#include "platform/winapi.h"
 
-static int RemoveEntry(const char* path, const struct stat*, int, FTW*)
+static int RemoveEntry(const char* path, const struct stat*, int, FTW*) { return remove(path); }
+
+// The answer ("-": none), or a complaint unless it also fits exactly and
+// fails one byte short, writing nothing past the size given either way.
+static std::string Convert(bool (*convert)(const char*, char*, size_t), const char* in)
 {
-    return remove(path);
+    char sz[PATH_MAX];
+    if (!convert(in, sz, sizeof(sz)))
+        return "-";
+    const std::string out = sz;
+    for (size_t cb : {out.size() + 1, out.size()}) {
+        memset(sz, 0xbd, sizeof(sz));
+        if (convert(in, sz, cb) != (cb > out.size()) || (cb > out.size() && out != sz) ||
+            (unsigned char)sz[cb] != 0xbd)
+            return "<wrong at size " + std::to_string(cb) + ">";
+    }
+    return out;
 }
 
-// "Z:" and the host path with '/' turned into '\'.
-static std::string OnDriveZ(std::string path)
+// C: at its default, D: a dosdevices link to <root>/d, which is also the
+// current directory; no other letter.
+TEST(PathsTest, ConvertsBothWays)
 {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return "Z:" + path;
-}
-
-// A prefix with C: at its default, D: a dosdevices link to a package
-// folder, E: a dosdevices directory, and no other letter. "@" at the start
-// of a path in a table stands for the temporary root.
-class PathsTest : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        char szTemplate[] = "/tmp/romgate_paths_XXXXXX";
-        char szReal[PATH_MAX];
-        ASSERT_TRUE(mkdtemp(szTemplate) && realpath(szTemplate, szReal));
-        root = szReal;
-        ASSERT_TRUE(getcwd(szReal, sizeof(szReal)));
-        savedCwd = szReal;
-        for (const char* dir : {"/prefix", "/prefix/drive_c", "/prefix/drive_c/Program Files",
-                                "/prefix/drive_c/Program Files/Vorn", "/prefix/dosdevices",
-                                "/prefix/dosdevices/e:", "/pkg", "/pkg2"})
-            ASSERT_EQ(mkdir((root + dir).c_str(), 0755), 0) << dir;
-        ASSERT_EQ(symlink((root + "/pkg").c_str(), (root + "/prefix/dosdevices/d:").c_str()), 0);
-        for (const char* file :
-             {"/pkg/Setup.exe", "/prefix/drive_c/Program Files/Vorn/Chipburn.exe"}) {
-            FILE* f = fopen((root + file).c_str(), "w");
-            ASSERT_TRUE(f != NULL) << file;
-            fclose(f);
-        }
-        setenv("ROMGATE_PREFIX", (root + "/prefix").c_str(), 1);
-    }
-
-    void TearDown() override
-    {
-        EXPECT_EQ(chdir(savedCwd.c_str()), 0);
-        nftw(root.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-        unsetenv("ROMGATE_PREFIX");
-    }
-
-    std::string Expand(const char* path) { return path[0] == '@' ? root + (path + 1) : path; }
-
-    std::string root;
-    std::string savedCwd;
-};
-
-TEST_F(PathsTest, WindowsPathToHost)
-{
-    static const struct {
-        const char* cwd;  // under the root; NULL stays where the last row was
-        const char* windowsPath;
-        const char* expected;  // "-": the call fails
-    } rows[] = {
-        {NULL, "C:\\Program Files\\Vorn\\Chipburn.exe",
-         "@/prefix/drive_c/Program Files/Vorn/Chipburn.exe"},
-        {NULL, "c:/PROGRAM files\\vorn//CHIPBURN.exe",
-         "@/prefix/drive_c/Program Files/Vorn/Chipburn.exe"},
-        {NULL, "C:\\Program Files\\Gone\\x.exe", "@/prefix/drive_c/Program Files/Gone/x.exe"},
-        {NULL, "C:\\a\\..\\program files\\.\\vorn\\", "@/prefix/drive_c/Program Files/Vorn"},
-        {NULL, "C:\\..\\..\\x", "@/prefix/drive_c/x"},
-        {NULL, "C:", "@/prefix/drive_c"},
-        {NULL, "d:\\SETUP.EXE", "@/prefix/dosdevices/d:/Setup.exe"},
-        {NULL, "E:\\new", "@/prefix/dosdevices/e:/new"},
-        {NULL, "Z:\\", "/"},
-        {NULL, "z:\\TMP", "/tmp"},
-        {NULL, "F:\\x", "-"},
-        {"/pkg", "\\setup.exe", "@/prefix/dosdevices/d:/Setup.exe"},
-        {"/pkg", "setup.exe", "@/pkg/Setup.exe"},
-        {"/pkg", "..\\pkg2", "@/pkg2"},
-        {"/pkg2", "\\tmp", "/tmp"},
+    char szTemplate[] = "/tmp/romgate_paths_XXXXXX", szRoot[PATH_MAX], szCwd[PATH_MAX];
+    ASSERT_TRUE(mkdtemp(szTemplate) && realpath(szTemplate, szRoot) && getcwd(szCwd, PATH_MAX));
+    const std::string root = szRoot;
+    for (const char* dir : {"/p", "/p/drive_c", "/p/drive_c/Program Files", "/p/dosdevices", "/d"})
+        ASSERT_EQ(mkdir((root + dir).c_str(), 0755), 0) << dir;
+    ASSERT_EQ(symlink((root + "/d").c_str(), (root + "/p/dosdevices/d:").c_str()), 0);
+    std::ofstream(root + "/d/Setup.exe");
+    setenv("ROMGATE_PREFIX", (root + "/p").c_str(), 1);
+    ASSERT_EQ(chdir((root + "/d").c_str()), 0);
+    // "@" stands for the root; "-": the conversion fails.
+    static const struct { bool toHost; const char *in, *expected; } rows[] = {
+        {true, "c:/PROGRAM files\\.\\x\\..//New", "@/p/drive_c/Program Files/New"},
+        {true, "C:\\..\\..", "@/p/drive_c"},
+        {true, "d:\\SETUP.EXE", "@/p/dosdevices/d:/Setup.exe"},
+        {true, "\\setup.exe", "@/p/dosdevices/d:/Setup.exe"},
+        {true, "z:\\TMP", "/tmp"},
+        {true, "F:\\x", "-"},
+        {false, "@/d/Setup.exe", "D:\\Setup.exe"},
+        {false, "@/p/drive_c/Program Files/New", "C:\\Program Files\\New"},
+        {false, "@/p/drive_c", "C:\\"},
+        {false, "@/p", "Z:@/p"},
+        {false, "relative", "-"},
     };
-    int i = 0;
-    for (const auto& row : rows) {
-        ASSERT_TRUE(row.cwd == NULL || chdir((root + row.cwd).c_str()) == 0);
-        char szOut[PATH_MAX];
-        memset(szOut, 0xbd, sizeof(szOut));
-        bool ok = WindowsPathToHost(row.windowsPath, szOut, sizeof(szOut));
-        EXPECT_EQ(ok ? std::string(szOut) : "-", Expand(row.expected)) << "row " << i++;
+    for (size_t i = 0; i < std::size(rows); i++) {
+        std::string in = rows[i].in, want = rows[i].expected;
+        for (std::string* s : {&in, &want})
+            *s = s->find('@') == std::string::npos ? *s : s->replace(s->find('@'), 1, root);
+        if (!rows[i].toHost)
+            std::replace(want.begin(), want.end(), '/', '\\');
+        EXPECT_EQ(Convert(rows[i].toHost ? WindowsPathToHost : HostPathToWindows, in.c_str()), want)
+            << "row " << i;
     }
+    EXPECT_EQ(chdir(szCwd), 0);
+    nftw(szRoot, RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+    unsetenv("ROMGATE_PREFIX");
 }
 
-TEST_F(PathsTest, HostPathToWindows)
-{
-    static const struct {
-        const char* hostPath;
-        const char* expected;  // "Z": on Z:, the host path as it is
-    } rows[] = {
-        {"@/pkg/Setup.exe", "D:\\Setup.exe"},
-        {"@/prefix/dosdevices/d:/Setup.exe", "D:\\Setup.exe"},
-        {"@/prefix/drive_c/Program Files", "C:\\Program Files"},
-        {"@/prefix/drive_c", "C:\\"},
-        {"@/prefix/dosdevices/e:/not/yet", "E:\\not\\yet"},
-        {"@/pkg2/x", "Z"},
-        {"@/prefix", "Z"},
-        {"/", "Z:\\"},
-        {"relative/path", "-"},
-    };
-    int i = 0;
-    for (const auto& row : rows) {
-        std::string hostPath = Expand(row.hostPath);
-        char szOut[PATH_MAX];
-        memset(szOut, 0xbd, sizeof(szOut));
-        bool ok = HostPathToWindows(hostPath.c_str(), szOut, sizeof(szOut));
-        EXPECT_EQ(ok ? std::string(szOut) : "-",
-                  strcmp(row.expected, "Z") == 0 ? OnDriveZ(hostPath) : row.expected)
-            << "row " << i++;
-    }
-}
-
-// Exactly fitting works, one byte less fails, and nothing is written past
-// the size given either way.
-TEST_F(PathsTest, ResultsFitTheBuffer)
-{
-    const std::string host = root + "/prefix/dosdevices/d:/Setup.exe";
-    const size_t cchWindows = strlen("D:\\Setup.exe");
-    for (size_t extra : {1, 0}) {
-        char szOut[PATH_MAX];
-        memset(szOut, 0xbd, sizeof(szOut));
-        EXPECT_EQ(WindowsPathToHost("D:\\Setup.exe", szOut, host.size() + extra), extra == 1);
-        EXPECT_EQ((unsigned char)szOut[host.size() + extra], 0xbd) << extra;
-        memset(szOut, 0xbd, sizeof(szOut));
-        EXPECT_EQ(HostPathToWindows(host.c_str(), szOut, cchWindows + extra), extra == 1);
-        EXPECT_EQ((unsigned char)szOut[cchWindows + extra], 0xbd) << extra;
-    }
-}
-
-// On Z: as the host path, or on the drive whose root holds the executable;
-// a buffer too small gets a cut, terminated path and its own size back.
-TEST_F(PathsTest, ModuleFileName)
+// The executable's path on Z:, cut and terminated like Windows when too
+// long; the Windows directory is not written at all then.
+TEST(PathsTest, ModuleFileNameAndWindowsDirectory)
 {
     char szExe[PATH_MAX];
     ASSERT_TRUE(realpath("/proc/self/exe", szExe));
-    char* pszName = strrchr(szExe, '/');
-    static const struct {
-        bool onDriveG;  // the executable's folder is G:
-        int sizeDelta;  // buffer size less the path's length
-    } rows[] = {{false, 2}, {false, 1}, {false, 0}, {false, -1}, {true, 1}, {true, 0}};
-    int i = 0;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << i++);
-        std::string full = OnDriveZ(szExe);
-        if (row.onDriveG) {
-            std::string directory(szExe, pszName);
-            full = std::string("G:") + std::string(pszName).replace(0, 1, "\\");
-            ASSERT_TRUE(symlink(directory.c_str(), (root + "/prefix/dosdevices/g:").c_str()) == 0 ||
-                        errno == EEXIST);
-        }
-        const DWORD nSize = (DWORD)full.size() + row.sizeDelta;
+    std::string full = std::string("Z:") + szExe;
+    std::replace(full.begin(), full.end(), '/', '\\');
+    setenv("ROMGATE_PREFIX", "/nonexistent", 1);
+    for (int i = 0, slack[] = {2, 1, 0}; i < 3; i++) {  // to spare, exactly fits, one short
+        const DWORD nSize = (DWORD)full.size() + slack[i];
         char szOut[PATH_MAX];
         memset(szOut, 0xbd, sizeof(szOut));
         SetLastErrorCode(0xdeadbeef);
-        const bool fits = row.sizeDelta > 0;
-        EXPECT_EQ(GetModuleFileNameA(NULL, szOut, nSize), fits ? full.size() : nSize);
-        EXPECT_EQ(std::string(szOut), fits ? full : full.substr(0, nSize - 1));
-        EXPECT_EQ(GetLastError(), fits ? 0xdeadbeef : (DWORD)ERROR_INSUFFICIENT_BUFFER);
-        EXPECT_EQ((unsigned char)szOut[nSize], 0xbd);
+        const DWORD cch = GetModuleFileNameA(NULL, szOut, nSize);
+        EXPECT_EQ(cch, slack[i] ? full.size() : nSize) << "row " << i;
+        EXPECT_EQ(std::string(szOut), full.substr(0, nSize - 1)) << "row " << i;
+        EXPECT_EQ(GetLastError(), slack[i] ? 0xdeadbeef : ERROR_INSUFFICIENT_BUFFER) << "row " << i;
+        EXPECT_EQ((unsigned char)szOut[nSize], 0xbd) << "row " << i;
     }
-}
-
-TEST(SystemTest, WindowsDirectoryAndLeadBytes)
-{
-    static const struct {
-        UINT size;
-        UINT expected;
-        const char* text;  // NULL: nothing may be written
-    } rows[] = {{64, 10, "C:\\windows"}, {11, 10, "C:\\windows"}, {10, 11, NULL}, {0, 11, NULL}};
-    int i = 0;
-    for (const auto& row : rows) {
-        char szOut[64];
-        memset(szOut, 0xbd, sizeof(szOut));
-        EXPECT_EQ(GetWindowsDirectoryA(szOut, row.size), row.expected) << "row " << i;
-        EXPECT_EQ(std::string(szOut, row.text != NULL ? 11 : 1),
-                  row.text != NULL ? std::string(row.text, 11) : "\xbd") << "row " << i++;
-    }
-    for (int b = 0; b < 256; b++)
-        EXPECT_FALSE(IsDBCSLeadByte((BYTE)b)) << b;
+    unsetenv("ROMGATE_PREFIX");
+    char szWindows[12];
+    memset(szWindows, 0xbd, sizeof(szWindows));
+    EXPECT_EQ(GetWindowsDirectoryA(szWindows, 10), 11u);
+    EXPECT_EQ(szWindows[0], '\xbd');
+    EXPECT_EQ(GetWindowsDirectoryA(szWindows, 11), 10u);
+    EXPECT_EQ(std::string(szWindows, 12), std::string("C:\\windows\0\xbd", 12));
 }

@@ -4,127 +4,78 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
 
 #include "platform/posix/profile.h"
 
-namespace {
-
-const char kText[] =
-    "\xEF\xBB\xBFtop=no section\r\n; comment\r\n[App]\r\n"
-    "  Name  =  Romgate  \r\nQuoted=\"a b\"\r\nSingle=  'x'  \r\n"
-    "Mixed=\"x'\r\nLone=\"\r\nPair=\"\"\r\nInner=a \"b\" c\r\nEmpty=\r\n"
-    "Twice=first\r\ntwice=second\r\nNoEquals\r\n;Hidden=no\r\n"
-    "[sec\nAfter=after [\n[ app ]\nLater=second section\n"
-    "[Tab\tName]\rk=tabbed\r[a]b]\nk=last bracket\n"
-    "[NUL]\nk\0ey=no\nkey=be\0fore\n[End]\nk= no newline ";
-
-TEST(ProfileText, FindsValuesAsWindowsDoes)
+// Rows with a 64-byte buffer fit; the others exactly fit or are one too
+// long. Nothing may be written from buffer[cchOut] on. A NULL key asks for
+// the list of names, which is empty here: "\0\0".
+TEST(ProfileTest, FindsValuesAsWindowsDoes)
 {
-    static const struct {
-        const char *section, *key, *def, *expected;
-    } rows[] = {
-        {"App", "Name", "d", "Romgate"},     {"APP", "nAmE", "d", "Romgate"},
-        {" app\t", " NAME ", "d", "Romgate"}, {"App", "Quoted", "d", "a b"},
-        {"App", "Single", "d", "x"},         {"App", "Mixed", "d", "\"x'"},
-        {"App", "Lone", "d", "\""},          {"App", "Pair", "d", ""},
-        {"App", "Inner", "d", "a \"b\" c"},  {"App", "Empty", "d", ""},
-        {"App", "Twice", "d", "first"},      {"App", "NoEquals", "d", "d"},
-        {"App", ";Hidden", "d", "d"},        {"App", "After", "d", "after ["},
-        {"App", "Later", "d", "d"},          {"", "top", "d", "no section"},
-        {"Tab\tName", "k", "d", "tabbed"},   {"a]b", "k", "d", "last bracket"},
-        {"a", "k", "d", "d"},                {"NUL", "key", "d", "be"},
-        {"NUL", "k", "d", "d"},              {"End", "k", "d", "no newline"},
-        {"App", "", "d", "d"},               {"None", "k", "  def  ", "  def"},
-        {"App", "No", "'quoted'", "quoted"}, {"App", "No", "\"a' ", "\"a'"},
-        {"App", "No", NULL, ""},
+    static const char kText[] =
+        "\xEF\xBB\xBFtop=no section\n[App]\n  Name  =  Romgate  \nQuoted=  'a b'  \nMixed=\"x'\n"
+        "Lone=\"\nPair=\"\"\nTwice=first\ntwice=second\n;Hidden=no\nSix=abcdef  \nQSix=\"abcdef\"\n"
+        "[ app ]\nLater=no\n[a]b]\nk=last bracket\n[NUL]\nkey=be\0fore\n";
+    static const struct { const char *app, *key, *def; DWORD size; const char* want; } rows[] = {
+        {" aPP\t", "nAmE ", "d", 64, "Romgate"}, {"App", "Quoted", "d", 64, "a b"},
+        {"App", "Mixed", "d", 64, "\"x'"},       {"App", "Lone", "d", 64, "\""},
+        {"App", "Pair", "d", 64, ""},            {"App", "Twice", "d", 64, "first"},
+        {"App", ";Hidden", "d", 64, "d"},        {"App", "Later", "d", 64, "d"},
+        {"", "top", "d", 64, "no section"},      {"a]b", "k", "d", 64, "last bracket"},
+        {"NUL", "key", "d", 64, "be"},           {"App", "", "d", 64, "d"},
+        {"None", "k", " 'd' ", 64, " 'd'"},      {"App", "No", "'q'", 64, "q"},
+        {"App", "No", NULL, 64, ""},             {"App", "Six", "d", 7, "abcdef"},
+        {"App", "Six", "d", 6, "abcde"},         {"App", "Six", "d", 0, ""},
+        {"App", "QSix", "d", 7, "abcdef"},       {"App", "QSix", "d", 6, "abcde"},
+        {"App", "No", "abcdef", 7, "abcdef"},    {"App", "No", "abcdef", 6, "abcde"},
+        {"App", NULL, "d", 2, ""},               {"App", NULL, "d", 1, ""},
     };
-    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+    for (size_t i = 0; i < std::size(rows); i++) {
+        SCOPED_TRACE(testing::Message() << "row " << i);
         char buffer[64];
-        DWORD cch = GetProfileStringFromText(kText, sizeof(kText) - 1,
-                                             rows[i].section, rows[i].key,
-                                             rows[i].def, buffer, 64);
-        EXPECT_STREQ(buffer, rows[i].expected) << "row " << i;
-        EXPECT_EQ(cch, strlen(rows[i].expected)) << "row " << i;
-    }
-}
-
-TEST(ProfileText, CutsToTheBufferWithATerminator)
-{
-    static const struct {
-        const char *key, *def;
-        DWORD cchOut;
-        const char* expected;  // NULL: nothing written
-    } rows[] = {
-        {"Six", "d", 8, "abcdef"},     {"Six", "d", 7, "abcdef"},
-        {"Six", "d", 6, "abcde"},      {"Six", "d", 1, ""},
-        {"QSix", "d", 8, "abcdef"},    {"QSix", "d", 7, "abcdef"},
-        {"QSix", "d", 6, "abcde"},     {"Open", "d", 7, "\"abcde"},
-        {"Open", "d", 6, "\"abcd"},    {"Open", "d", 2, "\""},
-        {"No", "abcdef", 7, "abcdef"}, {"No", "abcdef", 6, "abcde"},
-        {"No", "'abcdef'", 6, "abcde"}, {"Six", "d", 0, NULL},
-        {NULL, "d", 8, "\0"},          {NULL, "d", 1, ""},
-    };
-    const char text[] = "[s]\nSix=abcdef  \nQSix=\"abcdef\"\nOpen=\"abcde\n";
-    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
-        char buffer[16];
+        const DWORD cchOut = rows[i].size;
         memset(buffer, 0xbd, sizeof(buffer));
-        DWORD cch = GetProfileStringFromText(text, strlen(text), "s",
-                                             rows[i].key, rows[i].def, buffer,
-                                             rows[i].cchOut);
-        const char* expected = rows[i].expected ? rows[i].expected : "";
-        EXPECT_EQ(cch, strlen(expected)) << "row " << i;
-        size_t cbWritten = rows[i].expected ? strlen(expected) + 1 : 0;
-        if (rows[i].key == NULL && rows[i].cchOut > 1)
-            cbWritten = 2;  // an empty list ends with two terminators
-        EXPECT_EQ(memcmp(buffer, expected, cbWritten), 0) << "row " << i;
-        for (size_t j = rows[i].cchOut; j < sizeof(buffer); ++j)
-            ASSERT_EQ((unsigned char)buffer[j], 0xbd) << "row " << i;
+        DWORD cch = GetProfileStringFromText(kText, sizeof(kText) - 1, rows[i].app,
+                                             rows[i].key, rows[i].def, buffer, cchOut);
+        EXPECT_EQ(cch, strlen(rows[i].want));
+        EXPECT_EQ(memcmp(buffer, rows[i].want, std::min<size_t>(cchOut, cch + 1)), 0);
+        EXPECT_TRUE(rows[i].key || cchOut < 2 || buffer[1] == '\0');
+        EXPECT_EQ(std::string(buffer + cchOut, 64 - cchOut), std::string(64 - cchOut, '\xbd'));
     }
 }
 
-TEST(ProfileFile, ReadsFilesOfAnyShape)
+// The file is streamed: lines of any length, binary noise and a missing file.
+TEST(ProfileTest, ReadsFilesOfAnyShape)
 {
     char szDir[] = "/tmp/romgate_profile_XXXXXX";
     ASSERT_NE(mkdtemp(szDir), nullptr);
     setenv("ROMGATE_PREFIX", szDir, 1);  // no dosdevices: Z: is /
-    std::string strFile = std::string(szDir) + "/Manifest.ini";
-    std::string strWindowsPath = "Z:" + strFile;
-    for (char& ch : strWindowsPath)
-        ch = ch == '/' ? '\\' : ch;
-    std::string mib(1 << 20, 'x'), binary;
-    for (int i = 0; i < 4096; ++i)
+    const std::string file = std::string(szDir) + "/Manifest.ini", path = "Z:" + file;
+    const std::string mib(1 << 20, 'x');
+    std::string binary;
+    for (int i = 0; i < 4096; i++)
         binary += (char)(i * 37);
-    const struct {
-        std::string text;
-        const char* expected;
-    } rows[] = {
+    const std::string rows[][2] = {
         {"[s]\r\nk=crlf\r\n", "crlf"},
-        {mib + "\n[s]\nk=after long\n", "after long"},
-        {"[s]\nk" + mib + "=long key\nk=short key\n", "short key"},
-        {"[s" + mib + "]\nk=long section\n[s]\nk=v\n", "v"},
+        {mib + "\n[s" + mib + "]\nk=no\n[s]\nk" + mib + "=no\nk=after long\n", "after long"},
         {"[s]\nk=" + mib, "xxxxxxxxxxxxxxx"},
-        {binary + "\n[s]\nk=after binary\n", "after binary"},
-        {std::string("[s\0]\nk=v\n", 9), "default"},
-        {"", "default"},  // removed before reading
+        {binary + "\n[s" + std::string(1, '\0') + "]\nk=no\n[s]\nk=after binary\n", "after binary"},
+        {"", "default"},  // the file is removed before reading
     };
-    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
-        FILE* pFile = fopen(strFile.c_str(), "wb");
-        ASSERT_NE(pFile, nullptr);
-        fwrite(rows[i].text.data(), 1, rows[i].text.size(), pFile);
-        fclose(pFile);
-        if (rows[i].text.empty())
-            unlink(strFile.c_str());
+    for (size_t i = 0; i < std::size(rows); i++) {
+        std::ofstream(file, std::ios::binary) << rows[i][0];
+        if (rows[i][0].empty())
+            unlink(file.c_str());
         char buffer[20];
         memset(buffer, 0xbd, sizeof(buffer));
-        DWORD cch = GetPrivateProfileStringA("S", "K", "default", buffer, 16,
-                                             strWindowsPath.c_str());
-        EXPECT_STREQ(buffer, rows[i].expected) << "row " << i;
-        EXPECT_EQ(cch, strlen(rows[i].expected)) << "row " << i;
-        EXPECT_EQ(memcmp(buffer + 16, "\xbd\xbd\xbd\xbd", 4), 0) << "row " << i;
+        DWORD cch = GetPrivateProfileStringA("S", "K", "default", buffer, 16, path.c_str());
+        EXPECT_STREQ(buffer, rows[i][1].c_str()) << "row " << i;
+        EXPECT_EQ(cch, rows[i][1].size()) << "row " << i;
+        EXPECT_EQ(std::string(buffer + 16, 4), "\xbd\xbd\xbd\xbd") << "row " << i;
     }
     rmdir(szDir);
     unsetenv("ROMGATE_PREFIX");
 }
-
-}  // namespace
