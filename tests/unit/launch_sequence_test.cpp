@@ -1,184 +1,87 @@
 // The launcher's run from its start-up hook to its end.
-#include <algorithm>
-
 #include "fake_platform.h"
-#include "launcher/launcher_app.h"
 
 namespace {
 
-using LaunchSequenceTest = FakePlatformTest;
+BOOL RunLauncher() { return CLauncherApp().InitInstance(); }
+std::string Dir(size_t cch) { return "C:\\" + std::string(cch - 3, 'd'); }
 
-const char kFindUpdate[] = "FindWindowA(NULL, VORN Update)";
-const char kFindGloRim[] = "FindWindowA(NULL, VORN GloRim)";
-const char kOpen[] = "RegOpenKeyExA(HKLM, Software\\Vorn\\VornUpdate, 0, 0xf003f)";
-
-// A directory of exactly cch characters on drive C.
-std::string Dir(size_t cch)
+// An open tool, or a manifest with no Version where the module path leads:
+// one message box and nothing else. The ini line shows the launcher's folder.
+TEST(LaunchSequenceTest, StopsWithOneMessage)
 {
-    return "C:\\" + std::string(cch - 3, 'd');
-}
-
-// An open tool of the maker, or a manifest that is missing, empty or out of
-// reach: one message box, and nothing else happens. A manifest path of 255
-// characters is still read.
-TEST_F(LaunchSequenceTest, StopsWithOneMessage)
-{
-    const std::string ini = "C:\\Pkg\\VORNUpdate.ini", module = g_world.modulePath;
-    const std::string read = "GetPrivateProfileStringA(VORNUpdate, Version, ";
-    const std::string box = "MessageBoxA(NULL, Can't find VORNUpdate.ini file, Error Message, 0x0)";
-    const std::string update =
-        "MessageBoxA(NULL, Please terminate the VORNUpdate tool and try again., Warming, 0x0)";
-    const std::string glorim =
-        "MessageBoxA(NULL, Please terminate the Glorim tool and try again., Warming, 0x0)";
-    const Lines readPkg = {kFindUpdate, kFindGloRim, "GetModuleFileNameA",
-                           "GetWindowsDirectoryA", read + ini + ")", box};
-    const ProfileEntry manifest = {ini, "VORNUpdate", "Version", "2.1.0"};
-    const struct {
-        Lines windows;
-        std::string module;
-        long result;
-        ProfileEntry entry;
-        Lines log;
-    } rows[] = {
-        {{"VORN Update"}, module, -1, manifest, {kFindUpdate, update}},
-        {{"VORN GloRim"}, module, -1, manifest, {kFindUpdate, kFindGloRim, glorim}},
-        {{"VORN GloRim", "VORN Update"}, module, -1, manifest, {kFindUpdate, update}},
-        {{}, module, -1, {ini, "VORNUpdate", "Version", ""}, readPkg},
-        {{}, module, -1, {"C:\\Other\\VORNUpdate.ini", "VORNUpdate", "Version", "2.1.0"}, readPkg},
-        {{}, module, -1, {ini, "VORNUpdate", "Versions", "2.1.0"}, readPkg},
-        {{}, module, -1, {ini, "Vorn", "Version", "2.1.0"}, readPkg},
-        {{}, module, 0, manifest, {kFindUpdate, kFindGloRim, "GetModuleFileNameA", box}},
-        {{}, Dir(240) + "\\R.exe", -1, {},
-         {kFindUpdate, kFindGloRim, "GetModuleFileNameA", "GetWindowsDirectoryA",
-          read + Dir(240) + "\\VORNUpdate.ini)", box}},
-        {{}, Dir(241) + "\\R.exe", -1, {},
-         {kFindUpdate, kFindGloRim, "GetModuleFileNameA", "GetWindowsDirectoryA", box}},
+    const std::string f1 = "find VORN Update", f2 = "find VORN GloRim", m = "module", w = "windir";
+    const std::string no = "box Can't find VORNUpdate.ini file | Error Message | 0", ini = "ini C:\\Pkg\\";
+    const std::string up = "box Please terminate the VORNUpdate tool and try again. | Warming | 0";
+    const std::string gr = "box Please terminate the Glorim tool and try again. | Warming | 0";
+    const std::string pkg = "C:\\Pkg\\Romgate.exe", r = std::string(256, 'r'), cjk = "C:\\Pkg\\\xA5\x5C.exe";
+    const struct { Lines windows; std::string module; bool codePage950; Lines log; } rows[] = {
+        {{"VORN Update"}, pkg, false, {f1, up}},
+        {{"VORN GloRim"}, pkg, false, {f1, f2, gr}},
+        {{"VORN GloRim", "VORN Update"}, pkg, false, {f1, up}},
+        {{}, pkg, false, {f1, f2, m, w, ini + "VORNUpdate.ini", no}},
+        {{}, "D:\\Other\\R.exe", false, {f1, f2, m, w, "ini D:\\Other\\VORNUpdate.ini", no}},
+        {{}, cjk, true, {f1, f2, m, w, ini + "VORNUpdate.ini", no}},
+        {{}, cjk, false, {f1, f2, m, w, ini + "\xA5\\VORNUpdate.ini", no}},
+        {{}, "C:\\" + r, false, {f1, f2, m, w, "ini C:\\VORNUpdate.ini", no}},
+        {{}, "C:\\" + r + "r", false, {f1, f2, m, no}},
+        {{}, "", false, {f1, f2, m, no}},
+        {{}, Dir(255) + "\\R", false, {f1, f2, m, w, no}},
+        {{}, Dir(256) + "\\R", false, {f1, f2, m, no}},
+        {{}, Dir(240) + "\\R", false, {f1, f2, m, w, "ini " + Dir(240) + "\\VORNUpdate.ini", no}},
+        {{}, Dir(241) + "\\R", false, {f1, f2, m, w, no}},
     };
     ForEachRow(rows, [](const auto& row) {
-        RegisterSuite("C:\\Suite", {"1.0.0"});
         g_world.windows = row.windows;
-        g_world.modulePath = row.module;
-        g_world.moduleResult = row.result;
-        g_world.profile = {row.entry};
+        g_world.module = row.module;
+        g_world.codePage950 = row.codePage950;
+        g_world.version = "";
         EXPECT_EQ(RunLauncher(), FALSE);
         EXPECT_EQ(g_world.log, row.log);
     });
 }
 
-// Cut at the last backslash that is a character of its own, never at the
-// trail byte of a double-byte character.
-TEST_F(LaunchSequenceTest, LauncherDirectoryFromModulePath)
+// One check, or two around the installer whether or not it started; the
+// flash runs from the registered folder, else from the default on the Windows
+// drive, or on C when that cannot be read.
+TEST(LaunchSequenceTest, ChecksInstallsAndFlashesInOrder)
 {
-    const struct {
-        std::string module;
-        long result;
-        bool codePage950;
-        std::string dir;  // empty: refused
-    } rows[] = {
-        {"C:\\Pkg\\Romgate.exe", -1, false, "C:\\Pkg"},
-        {"C:\\Romgate.exe", -1, false, "C:"},
-        {"Romgate.exe", -1, false, "Romgate.exe"},
-        {"C:\\Pkg\\\xA5\x5C.exe", -1, true, "C:\\Pkg"},
-        {"C:\\Pkg\\\xA5\x5C.exe", -1, false, "C:\\Pkg\\\xA5"},
-        {"C:\\Pkg\xA5\\R.exe", -1, true, "C:"},
-        {"C:\\\xA5\x5C\\R.exe", -1, true, "C:\\\xA5\x5C"},
-        {"C:\\Pkg\\R\xA5", -1, true, "C:\\Pkg"},
-        {Dir(255) + "\\a", -1, false, Dir(255)},
-        {Dir(256) + "\\a", -1, false, ""},
-        {"C:\\" + std::string(256, 'r'), -1, false, "C:"},  // 259 characters
-        {"C:\\" + std::string(257, 'r'), -1, false, ""},    // 260: cut short
-        {"C:\\Pkg\\Romgate.exe", 0, false, ""},
-        {"C:\\Pkg\\Romgate.exe", 260, false, ""},
-    };
-    ForEachRow(rows, [](const auto& row) {
-        g_world.modulePath = row.module;
-        g_world.moduleResult = row.result;
-        if (row.codePage950)
-            std::fill(g_world.leadBytes + 0x81, g_world.leadBytes + 0xFF, true);
-        EXPECT_EQ(GetLauncherDirectory(), row.dir.empty() ? FALSE : TRUE);
-        EXPECT_EQ(std::string(g_szLauncherDir), row.dir);
-    });
-}
-
-TEST_F(LaunchSequenceTest, DefaultLocationIsOnTheWindowsDrive)
-{
-    const struct { std::string windowsDir; long result; char drive; } rows[] = {
-        {"D:\\WINDOWS", -1, 'D'}, {"C:\\WINDOWS", -1, 'C'}, {"D:\\WINDOWS", 0, 'C'},
-        {"D:\\WINDOWS", 255, 'D'}, {"D:\\WINDOWS", 256, 'C'},
-        {"D:" + std::string(253, 'w'), -1, 'D'},  // 255 characters
-        {"D:" + std::string(254, 'w'), -1, 'C'},  // 256: does not fit
+    const std::string open = "open Software\\Vorn\\VornUpdate KEY_ALL_ACCESS", image = " C:\\Pkg\\BIOS.rom";
+    const std::string setup = "run C:\\Pkg\\Setup.exe -s", registered = "run C:\\Suite\\Chipburn.exe" + image;
+    const std::string suite = "\\Program Files\\Vorn\\VornUpdate\\Chipburn.exe\"" + image;
+    const std::string onD = "run \"D:" + suite, onC = "run \"C:" + suite;
+    const struct { const char *windowsDir, *installed; bool setupStarts; Lines calls; } rows[] = {
+        {"D:\\WINDOWS", NULL, true, {open, setup, "wait", open, onD, "wait"}},
+        {"D:\\WINDOWS", "2.0.7", true, {open, setup, "wait", open, registered, "wait"}},
+        {"D:\\WINDOWS", "2.1.0", true, {open, registered, "wait"}},
+        {"D:\\WINDOWS", "2.2.0", true, {open, registered, "wait"}},
+        {"", NULL, false, {open, setup, open, onC, "wait"}},
     };
     ForEachRow(rows, [](const auto& row) {
         g_world.windowsDir = row.windowsDir;
-        g_world.windowsDirResult = row.result;
+        g_world.key = row.installed != NULL;
+        g_world.subkey = row.installed ? row.installed : "";
+        g_world.setupStarts = row.setupStarts;
         EXPECT_EQ(RunLauncher(), FALSE);
-        EXPECT_EQ(std::string(g_szSuiteLocation),
-                  row.drive + std::string(":\\Program Files\\Vorn\\VornUpdate"));
-    });
-}
-
-TEST_F(LaunchSequenceTest, PackageVersionHoldsAtMost254Characters)
-{
-    static const size_t rows[] = {253, 254, 255, 300};
-    ForEachRow(rows, [](size_t cch) {
-        const std::string version = "2.1.0" + std::string(cch - 5, '.');
-        g_world.profile.clear();
-        SetManifestVersion("C:\\Pkg", version);
-        EXPECT_EQ(RunLauncher(), FALSE);
-        EXPECT_EQ(std::string(g_szPackageVersion), version.substr(0, std::min<size_t>(cch, 254)));
-    });
-}
-
-// One check, or two when the first asks for the installer; the flash runs
-// from whatever folder the last check left.
-TEST_F(LaunchSequenceTest, ChecksInstallsAndFlashesInOrder)
-{
-    const char *setup = "CreateProcessA(C:\\Pkg\\Setup.exe -s)",
-               *oldFlash = "CreateProcessA(C:\\Old\\Chipburn.exe C:\\Pkg\\BIOS.rom)",
-               *newFlash = "CreateProcessA(E:\\New\\Chipburn.exe C:\\Pkg\\BIOS.rom)",
-               *defaultFlash = "CreateProcessA(\"C:\\Program Files\\Vorn\\VornUpdate\\"
-                               "Chipburn.exe\" C:\\Pkg\\BIOS.rom)",
-               *wait1 = "WaitForSingleObject(P1)", *wait2 = "WaitForSingleObject(P2)";
-    const struct {
-        const char *before, *after;  // registered version; NULL: none
-        bool setupStarts;
         Lines calls;
-        size_t traces;
-    } rows[] = {
-        {NULL, NULL, true, {kOpen, setup, wait1, kOpen, defaultFlash, wait2}, 0},
-        {NULL, "2.1.0", true, {kOpen, setup, wait1, kOpen, newFlash, wait2}, 6},
-        {"2.0.7", "2.1.0", true, {kOpen, setup, wait1, kOpen, newFlash, wait2}, 12},
-        {"2.0.7", NULL, true, {kOpen, setup, wait1, kOpen, oldFlash, wait2}, 12},
-        {"2.1.0", "9.9.9", true, {kOpen, oldFlash, wait1}, 6},
-        {"2.2.0", "9.9.9", true, {kOpen, oldFlash, wait1}, 6},
-        {NULL, "2.1.0", false, {kOpen, setup, kOpen, defaultFlash, wait1}, 0},
-    };
-    ForEachRow(rows, [](const auto& row) {
-        if (row.before != NULL)
-            RegisterSuite("C:\\Old", {row.before});
-        g_world.onRun = [&row](const std::string& commandLine) {
-            if (row.after != NULL && commandLine.find("Setup.exe") != std::string::npos)
-                RegisterSuite("E:\\New", {row.after});
-        };
-        g_world.failProgram = row.setupStarts ? "" : "Setup.exe";
-        EXPECT_EQ(RunLauncher(), FALSE);
-        EXPECT_EQ(Calls({"RegOpenKeyExA", "CreateProcessA", "WaitForSingleObject"}), row.calls);
-        EXPECT_EQ(g_world.traces.size(), row.traces);
+        for (const std::string& line : g_world.log)
+            if (line.rfind("open", 0) == 0 || line.rfind("run", 0) == 0 || line == "wait")
+                calls.push_back(line);
+        EXPECT_EQ(calls, row.calls);
     });
 }
 
-struct CountingApp : CLauncherApp {
+struct CountingApp : CWinApp {
     int calls = 0;
-    BOOL InitInstance() override { ++calls; return CLauncherApp::InitInstance(); }
+    BOOL InitInstance() override { ++calls; return FALSE; }
 };
 
-TEST_F(LaunchSequenceTest, EntryRunsTheStartUpHookOnceAndEndsWithZero)
+TEST(LaunchSequenceTest, EntryRunsTheStartUpHookOnceAndEndsWithZero)
 {
     CountingApp app;
     char szArguments[] = "/s ignored";
     EXPECT_EQ(AfxWinMain(NULL, NULL, szArguments, 1), 0);
     EXPECT_EQ(app.calls, 1);
-    EXPECT_EQ(g_world.commandLines.size(), 2u);
 }
 
 }  // namespace
