@@ -157,14 +157,14 @@ class Display:
         self.server.wait()
 
 
-def run_scenario(row, romgate, display, work):
-    name, registered, setup, options, children, messages, trace = row
+def build_world(row, romgate, work):
+    """The package folder and the prefix of a row; gives their paths."""
+    name, registered, setup, options = row[:4]
     prefix = os.path.join(work, "prefix")
     drive_c = os.path.join(prefix, "drive_c")
     package = (package_folder(work, options["package_length"])
                if "package_length" in options
                else os.path.join(work, options.get("package", "package")))
-    log = os.path.join(work, "children.log")
     os.makedirs(os.path.join(drive_c, "windows"))
     os.makedirs(package)
     shutil.copy(romgate, os.path.join(package, "romgate"))
@@ -181,7 +181,13 @@ def run_scenario(row, romgate, display, work):
     install_recorder(os.path.join(drive_c, "Program.exe"))
     write_registry(prefix, registered, options.get("encoding", "utf-8"),
                    options.get("registry_cut"))
+    return package, prefix, drive_c
 
+
+def run_scenario(row, romgate, display, work):
+    name, registered, setup, options, children, messages, trace = row
+    package, prefix, drive_c = build_world(row, romgate, work)
+    log = os.path.join(work, "children.log")
     cwd = drive_c if options.get("cwd_on_c") else work
     env = dict(os.environ, ROMGATE_PREFIX=prefix, ROMGATE_DEBUG="1",
                TEST_LOG=log, TEST_SETUP=setup or "", DISPLAY=display.name)
