@@ -14,6 +14,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from xserver import XServer  # noqa: E402
+
 RECORDER = r"""#!/bin/sh
 { printf '%s' "$0"; for a in "$@"; do printf ' <%s>' "$a"; done; echo; } >> "$TEST_LOG"
 [ "$(basename "$0")" = Setup.exe ] || exit 0
@@ -126,35 +129,20 @@ def install_recorder(path):
     os.chmod(path, 0o755)
 
 
-class Display:
-    """An Xvfb server on a free display number, and windows opened on it."""
+class Display(XServer):
+    """An X server of the test's own, and windows opened on it."""
 
     def __init__(self, window_holder):
+        super().__init__()
         self.window_holder = window_holder
-        number = next(n for n in range(90, 200)
-                      if not os.path.exists(f"/tmp/.X{n}-lock"))
-        self.name = f":{number}"
-        self.server = subprocess.Popen(
-            ["Xvfb", self.name, "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        socket = f"/tmp/.X11-unix/X{number}"
-        for _ in range(100):
-            if os.path.exists(socket):
-                return
-            time.sleep(0.05)
-        raise RuntimeError("Xvfb did not start")
 
     def open_window(self, title):
         holder = subprocess.Popen([self.window_holder, title],
-                                  env=dict(os.environ, DISPLAY=self.name),
+                                  env=dict(os.environ, DISPLAY=self.display),
                                   stdout=subprocess.PIPE, text=True)
         if holder.stdout.readline().strip() != "ready":
             raise RuntimeError(f"window {title!r} did not open")
         return holder
-
-    def close(self):
-        self.server.terminate()
-        self.server.wait()
 
 
 def build_world(row, romgate, work):
@@ -190,7 +178,7 @@ def run_scenario(row, romgate, display, work):
     log = os.path.join(work, "children.log")
     cwd = drive_c if options.get("cwd_on_c") else work
     env = dict(os.environ, ROMGATE_PREFIX=prefix, ROMGATE_DEBUG="1",
-               TEST_LOG=log, TEST_SETUP=setup or "", DISPLAY=display.name)
+               TEST_LOG=log, TEST_SETUP=setup or "", DISPLAY=display.display)
     holders = [display.open_window(t) for t in options.get("windows", [])]
     try:
         started = time.monotonic()
@@ -244,8 +232,7 @@ def run_sample_package(romgate, work):
 
 def main():
     failures = 0
-    display = Display(ARGS.window_holder)
-    try:
+    with Display(ARGS.window_holder) as display:
         rows = [(row[0], lambda w, row=row: run_scenario(
             row, ARGS.romgate, display, w)) for row in SCENARIOS]
         rows.append(("sample package", lambda w: run_sample_package(
@@ -258,8 +245,6 @@ def main():
             for problem in problems:
                 print(f"          {problem}")
             failures += bool(problems)
-    finally:
-        display.close()
     print(f"{len(rows) - failures} of {len(rows)} scenarios passed")
     return 1 if failures else 0
 
