@@ -19,7 +19,6 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef unsigned int UINT;
-typedef char CHAR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef BYTE* LPBYTE;
@@ -53,7 +52,6 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
-#define ERROR_BAD_FORMAT 11L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_BAD_EXE_FORMAT 193L
@@ -66,7 +64,6 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define HKEY_USERS ((HKEY)(uintptr_t)0x80000003u)
 
-#define REG_NONE 0u
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u
 #define REG_BINARY 3u
