@@ -1,6 +1,6 @@
 // Stands in for the suite's installer and flashing program, and for programs
 // planted where unquoted paths lead. Each run appends a line to the file
-// ROMGATE_TEST_LOG: its file name, command line and arguments, tab-separated.
+// ROMGATE_TEST_LOG: its path, command line and arguments, tab-separated.
 // Setup.exe then does what ROMGATE_TEST_SETUP says, "<exit code> <seconds>
 // [<version> <folder>]": registers that version in that folder as the
 // installer does, and leaves a copy running that sleeps that many seconds
@@ -42,7 +42,7 @@ int main(int argc, char** argv)
     FILE* f = fopen(pszLog, "ab");
     if (f == NULL)
         return 101;
-    fprintf(f, "%s\t%s", pszName, GetCommandLineA());
+    fprintf(f, "%s\t%s", szSelf, GetCommandLineA());
     for (int i = 1; i < argc; ++i)
         fprintf(f, "\t%s", argv[i]);
     fprintf(f, "\n");

@@ -1,0 +1,124 @@
+#!/usr/bin/python3
+"""Runs the end-to-end table with romgate: each row on a fresh prefix, its
+guard windows on an X server of the test's own. Stand-in children are
+shell scripts that log how they were started."""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from scenarios import SUITES, PLANTED, Deadline, run_table, wait_for  # noqa
+from xserver import XServer  # noqa: E402
+
+# Logs "<program>\t<argument>..."; as Setup.exe, then does what
+# ROMGATE_TEST_SETUP says: "<exit code> <seconds> [<version> <folder>]".
+RECORDER = r"""#!/bin/sh
+{ printf %s "$0"; printf '\t%s' "$@"; echo; } >> "$ROMGATE_TEST_LOG"
+[ "${0##*/}" = Setup.exe ] || exit 0
+read -r code seconds version folder <<EOF
+$ROMGATE_TEST_SETUP
+EOF
+[ -z "$version" ] || printf '%s\n' REGEDIT4 \
+    '[HKEY_LOCAL_MACHINE\Software\Vorn\VornUpdate]' \
+    "\"Location\"=\"$(printf %s "$folder" | sed 's/\\/\\\\/g')\"" \
+    "[HKEY_LOCAL_MACHINE\\Software\\Vorn\\VornUpdate\\$version]" \
+    > "$ROMGATE_PREFIX/registry.reg"
+if [ "${seconds:-0}" -gt 0 ]; then
+    (sleep "$seconds"; echo grandchild >> "$ROMGATE_TEST_LOG") \
+        </dev/null >/dev/null 2>&1 &
+fi
+exit "${code:-0}"
+"""
+
+
+def host(drive_c, path):
+    return os.path.join(drive_c, *path[3:].split("\\"))
+
+
+def lay_out(r, work):
+    """The row's package and prefix; gives the package folder."""
+    drive_c = os.path.join(work, "prefix", "drive_c")
+    package = host(drive_c, r["pkg"])
+    os.makedirs(os.path.join(drive_c, "windows"))
+    os.makedirs(package)
+    shutil.copy(ARGS.romgate, package)
+    if r["manifest"] is not None:
+        with open(os.path.join(package, "VORNUpdate.ini"), "w") as ini:
+            ini.write(r["manifest"])
+    programs = PLANTED + [s + r"\Chipburn.exe" for s in SUITES]
+    for path in programs + [r["pkg"] + r"\Setup.exe"] * r["setup"]:
+        os.makedirs(os.path.dirname(host(drive_c, path)), exist_ok=True)
+        with open(host(drive_c, path), "w") as script:
+            script.write(RECORDER)
+        os.chmod(host(drive_c, path), 0o755)
+    if r["registered"]:
+        version, location = r["registered"]
+        registry = os.path.join(work, "prefix", "registry.reg")
+        with open(registry, "w", encoding=r["registry_file"].get(
+                "encoding", "utf-8")) as reg:
+            reg.write("Windows Registry Editor Version 5.00\n\n"
+                      "[HKEY_LOCAL_MACHINE\\Software\\Vorn\\VornUpdate]\n"
+                      f'"Location"="{location.replace(chr(92), 2 * chr(92))}"'
+                      f"\n\n[HKEY_LOCAL_MACHINE\\Software\\Vorn\\VornUpdate"
+                      f"\\{version}]\n")
+        if "cut" in r["registry_file"]:
+            os.truncate(registry, r["registry_file"]["cut"])
+    return drive_c, package
+
+
+def open_window(title):
+    holder = subprocess.Popen([ARGS.window_holder, title],
+                              stdout=subprocess.PIPE, text=True)
+    if holder.stdout.readline().strip() != "ready":
+        raise Deadline(f"window {title!r} did not open")
+    return holder
+
+
+def run_row(r, attempt):
+    with tempfile.TemporaryDirectory() as work:
+        drive_c, package = lay_out(r, work)
+        log = os.path.join(work, "log")
+        env = dict(os.environ, ROMGATE_PREFIX=os.path.join(work, "prefix"),
+                   ROMGATE_DEBUG="1", ROMGATE_TEST_LOG=log,
+                   ROMGATE_TEST_SETUP=r["setup_does"])
+        holders = [open_window(title) for title in r["windows"]]
+        try:
+            result = subprocess.run(
+                [os.path.join(package, "romgate")] + r["args"], env=env,
+                cwd=drive_c if r["cwd_on_c"] else work, capture_output=True,
+                text=True, timeout=30)
+        except subprocess.TimeoutExpired:
+            raise Deadline("romgate did not end")
+        finally:
+            for holder in holders:
+                holder.kill()
+                holder.wait()
+        lines = open(log).read().splitlines() if os.path.exists(log) else []
+        if r["grandchild"]:
+            wait_for(lambda: "grandchild" in open(log).read(), 30,
+                     "the installer's grandchild did not outlive romgate")
+        errors = result.stderr.splitlines()
+        return dict(
+            command_lines=False, status=result.returncode,
+            children=[windows_child(line, drive_c) for line in lines],
+            boxes=[tuple(e.split(": ", 1)) for e in errors
+                   if not e.startswith("debug: ")],
+            trace=[e[7:] for e in errors if e.startswith("debug: ")])
+
+
+def windows_child(line, drive_c):
+    program, *arguments = line.split("\t")
+    return ("C:" + program[len(drive_c):].replace("/", "\\"), arguments, None)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--romgate", required=True)
+    parser.add_argument("--window-holder", required=True)
+    ARGS = parser.parse_args()
+    with XServer() as x:
+        os.environ["DISPLAY"] = x.display
+        sys.exit(1 if run_table("linux", run_row) else 0)

@@ -1,0 +1,165 @@
+#!/usr/bin/python3
+"""Runs the end-to-end table with Romgate.exe under Wine, in one fresh
+prefix on an X server of the test's own. Helper programs stand in for the
+children (they log how they were started), the guarded tools' windows and
+the user who answers a message box."""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+from subprocess import DEVNULL
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from scenarios import SUITES, PLANTED, Deadline, run_table, wait_for  # noqa
+from xserver import XServer  # noqa: E402
+
+ENV = dict(os.environ, WINEDEBUG="-all", LC_ALL="C.UTF-8",
+           WINEDLLOVERRIDES="mscoree,mshtml=")
+SUITE_KEY = r"HKLM\Software\Vorn\VornUpdate"
+
+
+def wine(*argv, wait=True, stderr=DEVNULL, cwd=None, **env):
+    """Runs argv in the test prefix; waits for it, or gives the process."""
+    process = subprocess.Popen(argv, env=dict(ENV, **env), stdout=DEVNULL,
+                               stderr=stderr, cwd=cwd)
+    if not wait:
+        return process
+    try:
+        return process.wait(120)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise Deadline(f"{' '.join(argv[:3])} did not end within 120 s")
+
+
+def i386_mode():
+    """How Wine's 32-bit loader runs here; QEMU_VERSION makes an emulator
+    that runs it say so."""
+    answer = subprocess.run(["/usr/lib/wine/wine", "--version"],
+                            env=dict(ENV, QEMU_VERSION="1"),
+                            capture_output=True, text=True)
+    if answer.returncode != 0:
+        sys.exit("this machine runs no 32-bit programs: ./dev test sets up "
+                 "an emulator for them")
+    first = answer.stdout.partition("\n")[0]
+    return "emulated, " + first if first.startswith("qemu") else "native"
+
+
+def reg(*argv, view="64"):
+    wine("wine", "reg", *argv, "/f", "/reg:" + view)
+
+
+def boot_prefix():
+    """Boots a fresh prefix; without a display it would have no windows."""
+    # One persistent server spares every later wine call a fresh start.
+    os.makedirs(ENV["WINEPREFIX"])
+    wine("wineserver", "-p")
+    wine("wineboot", "-i")
+    # Unmanaged windows close without a 2 s wait; a crash is no dialog.
+    reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N")
+    reg("add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t",
+        "REG_DWORD", "/d", "0")
+
+
+def lay_out(r):
+    """Clears the last row away; lays out this row's package, the suites'
+    flashing programs, the planted programs and the registry records."""
+    def put(path, data):
+        unix = Path(drive_c, *path[3:].split("\\"))
+        unix.parent.mkdir(parents=True, exist_ok=True)
+        unix.write_bytes(data)
+    drive_c = ENV["WINEPREFIX"] + "/drive_c/"
+    subprocess.run(["rm", "-rf", drive_c + "t", drive_c + "Program.exe",
+                    drive_c + "Chipburn.exe", drive_c + "Program Files/Vorn"])
+    for view, record in (("32", r["registered"]), ("64", r["reg64"])):
+        reg("delete", r"HKLM\Software\Vorn", view=view)
+        if record:
+            version, location = record
+            reg("add", SUITE_KEY, "/v", "Location", "/d", location, view=view)
+            reg("add", SUITE_KEY + "\\" + version, view=view)
+    pkg, recorder = r["pkg"] + "\\", Path(ARGS.recorder).read_bytes()
+    put(pkg + (r["exe"] or "Romgate.exe"), Path(ARGS.launcher).read_bytes())
+    put(pkg + "BIOS.rom", b"\xff" * 64)
+    if r["manifest"] is not None:
+        put(pkg + "VORNUpdate.ini", r["manifest"].encode())
+    for path in [pkg + "Setup.exe"] * r["setup"] + PLANTED + [
+            suite + r"\Chipburn.exe" for suite in SUITES]:
+        put(path, recorder)
+
+
+def read(path, codepage="cp1252"):
+    return Path(path).read_bytes().decode(codepage, "replace").splitlines() \
+        if os.path.exists(path) else []
+
+
+def run_row(r, attempt):
+    """Opens the row's windows, runs the launcher with a box closer beside
+    it and reads back what came of it."""
+    work = tempfile.mkdtemp(dir=os.path.dirname(ENV["WINEPREFIX"]))
+    cwd = ENV["WINEPREFIX"] + "/drive_c" if r["cwd_on_c"] else work
+    helpers, z = [], "Z:" + work.replace("/", "\\") + "\\"
+    codepage = "cp950" if r["cp950"] else "cp1252"
+    env = dict(WINEDEBUG="-all,+debugstr", ROMGATE_TEST_SETUP=r["setup_does"],
+               ROMGATE_TEST_LOG=z + "log",
+               LC_ALL="zh_TW.UTF-8" if r["cp950"] else ENV["LC_ALL"])
+    lay_out(r)
+    try:
+        for i, title in enumerate(r["windows"]):
+            helpers.append(wine("wine", ARGS.holder, title, f"{z}ready{i}",
+                                wait=False))
+            wait_for(lambda: os.path.exists(f"{work}/ready{i}"), 60,
+                     f"window {title!r} did not open")
+        helpers.append(wine("wine", ARGS.closer, z + "boxes", "120",
+                            wait=False))
+        # A file, not a pipe: a grandchild inherits it and holds it open.
+        with open(work + "/err", "wb") as err:
+            launcher = wine("wine", r["pkg"] + "\\" + (r["exe"] or "Romgate.exe"),
+                            *r["args"], wait=False, stderr=err, cwd=cwd, **env)
+            helpers.append(launcher)
+            status = launcher.wait(120)
+    except subprocess.TimeoutExpired:
+        raise Deadline("the launcher did not end (a box left open, or a "
+                       "child still running)")
+    finally:
+        for process in helpers:
+            process.kill()
+            process.wait()
+    children = [line.split("\t") for line in read(work + "/log", codepage)]
+    if r["grandchild"]:
+        wait_for(lambda: len(read(work + "/log")) > len(children), 60,
+                 "the installer's grandchild did not outlive the launcher")
+    return dict(
+        command_lines=True, status=status,
+        children=[(c[0], c[2:], c[1]) for c in children],
+        boxes=[box(*line.split("\t")) for line in read(work + "/boxes")],
+        trace=[m.group(1).encode("latin-1").decode("unicode_escape") for m in (
+            re.search(r'OutputDebugStringA "(.*)"$', line)
+            for line in read(work + "/err", "latin-1")) if m])
+
+
+def box(caption, text, buttons, icon):
+    """A box of type MB_OK alone shows OK (id 1) and no icon; any other
+    type shows in the result."""
+    return (caption, text) if re.fullmatch("1:[^,]*", buttons) and \
+        icon == "0" else (caption, text, buttons, "icon " + icon)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser(description=__doc__)
+    for name in ("launcher", "recorder", "holder", "closer"):
+        parser.add_argument("--" + name, required=True, type=os.path.abspath)
+    ARGS = parser.parse_args()
+    with tempfile.TemporaryDirectory(prefix="romgate-wine-",
+                                     ignore_cleanup_errors=True) as root, \
+            XServer() as x:
+        ENV.update(WINEPREFIX=root + "/prefix", DISPLAY=x.display)
+        print("32-bit programs:", i386_mode(), flush=True)
+        try:
+            boot_prefix()
+            sys.exit(1 if run_table("wine", run_row) else 0)
+        except Deadline as missed:
+            sys.exit(f"the test prefix did not boot: {missed}")
+        finally:
+            wine("wineserver", "-k")
