@@ -123,6 +123,19 @@ ROWS = [
 ]
 
 
+def files(r, launcher):
+    """The files of the row's world as (Windows path, content); a content
+    of "launcher" or "recorder" is the driver's program of that role."""
+    pkg = r["pkg"] + "\\"
+    yield pkg + (r["exe"] or launcher), "launcher"
+    yield pkg + "BIOS.rom", b"\xff" * 64
+    if r["manifest"] is not None:
+        yield pkg + "VORNUpdate.ini", r["manifest"].encode()
+    for path in [pkg + "Setup.exe"] * r["setup"] + PLANTED + [
+            suite + "\\Chipburn.exe" for suite in SUITES]:
+        yield path, "recorder"
+
+
 class Deadline(Exception):
     """Something the row waits for did not happen in time. Under emulation
     Wine is slow and rarely stalls, so such a row is run once more."""

@@ -1,16 +1,17 @@
 #!/usr/bin/python3
 """Runs the end-to-end table with romgate: each row on a fresh prefix, its
-guard windows on an X server of the test's own. Stand-in children are
-shell scripts that log how they were started."""
+guard windows on an X server of the test's own, held by this driver.
+Stand-in children are shell scripts that log how they were started."""
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 
+import Xlib.display
+
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from scenarios import SUITES, PLANTED, Deadline, run_table, wait_for  # noqa
+from scenarios import Deadline, files, run_table, wait_for  # noqa: E402
 from xserver import XServer  # noqa: E402
 
 # Logs "<program>\t<argument>..."; as Setup.exe, then does what
@@ -39,20 +40,15 @@ def host(drive_c, path):
 
 
 def lay_out(r, work):
-    """The row's package and prefix; gives the package folder."""
+    """The row's package and prefix; gives drive C and the package folder."""
     drive_c = os.path.join(work, "prefix", "drive_c")
-    package = host(drive_c, r["pkg"])
     os.makedirs(os.path.join(drive_c, "windows"))
-    os.makedirs(package)
-    shutil.copy(ARGS.romgate, package)
-    if r["manifest"] is not None:
-        with open(os.path.join(package, "VORNUpdate.ini"), "w") as ini:
-            ini.write(r["manifest"])
-    programs = PLANTED + [s + r"\Chipburn.exe" for s in SUITES]
-    for path in programs + [r["pkg"] + r"\Setup.exe"] * r["setup"]:
+    programs = dict(launcher=open(ARGS.romgate, "rb").read(),
+                    recorder=RECORDER.encode())
+    for path, content in files(r, "romgate"):
         os.makedirs(os.path.dirname(host(drive_c, path)), exist_ok=True)
-        with open(host(drive_c, path), "w") as script:
-            script.write(RECORDER)
+        with open(host(drive_c, path), "wb") as file:
+            file.write(programs.get(content, content))
         os.chmod(host(drive_c, path), 0o755)
     if r["registered"]:
         version, location = r["registered"]
@@ -66,15 +62,19 @@ def lay_out(r, work):
                       f"\\{version}]\n")
         if "cut" in r["registry_file"]:
             os.truncate(registry, r["registry_file"]["cut"])
-    return drive_c, package
+    return drive_c, host(drive_c, r["pkg"])
 
 
-def open_window(title):
-    holder = subprocess.Popen([ARGS.window_holder, title],
-                              stdout=subprocess.PIPE, text=True)
-    if holder.stdout.readline().strip() != "ready":
-        raise Deadline(f"window {title!r} did not open")
-    return holder
+def open_windows(titles):
+    """Top-level windows with these titles, as the guarded tools have."""
+    screen = DISPLAY.screen()
+    windows = [screen.root.create_window(0, 0, 200, 100, 0, screen.root_depth)
+               for _ in titles]
+    for window, title in zip(windows, titles):
+        window.set_wm_name(title)
+        window.map()
+    DISPLAY.sync()
+    return windows
 
 
 def run_row(r, attempt):
@@ -84,7 +84,7 @@ def run_row(r, attempt):
         env = dict(os.environ, ROMGATE_PREFIX=os.path.join(work, "prefix"),
                    ROMGATE_DEBUG="1", ROMGATE_TEST_LOG=log,
                    ROMGATE_TEST_SETUP=r["setup_does"])
-        holders = [open_window(title) for title in r["windows"]]
+        windows = open_windows(r["windows"])
         try:
             result = subprocess.run(
                 [os.path.join(package, "romgate")] + r["args"], env=env,
@@ -93,9 +93,9 @@ def run_row(r, attempt):
         except subprocess.TimeoutExpired:
             raise Deadline("romgate did not end")
         finally:
-            for holder in holders:
-                holder.kill()
-                holder.wait()
+            for window in windows:
+                window.destroy()
+            DISPLAY.sync()
         lines = open(log).read().splitlines() if os.path.exists(log) else []
         if r["grandchild"]:
             wait_for(lambda: "grandchild" in open(log).read(), 30,
@@ -117,8 +117,8 @@ def windows_child(line, drive_c):
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--romgate", required=True)
-    parser.add_argument("--window-holder", required=True)
     ARGS = parser.parse_args()
     with XServer() as x:
         os.environ["DISPLAY"] = x.display
+        DISPLAY = Xlib.display.Display()
         sys.exit(1 if run_table("linux", run_row) else 0)

@@ -13,7 +13,7 @@ from pathlib import Path
 from subprocess import DEVNULL
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from scenarios import SUITES, PLANTED, Deadline, run_table, wait_for  # noqa
+from scenarios import Deadline, files, run_table, wait_for  # noqa: E402
 from xserver import XServer  # noqa: E402
 
 ENV = dict(os.environ, WINEDEBUG="-all", LC_ALL="C.UTF-8",
@@ -79,14 +79,10 @@ def lay_out(r):
             version, location = record
             reg("add", SUITE_KEY, "/v", "Location", "/d", location, view=view)
             reg("add", SUITE_KEY + "\\" + version, view=view)
-    pkg, recorder = r["pkg"] + "\\", Path(ARGS.recorder).read_bytes()
-    put(pkg + (r["exe"] or "Romgate.exe"), Path(ARGS.launcher).read_bytes())
-    put(pkg + "BIOS.rom", b"\xff" * 64)
-    if r["manifest"] is not None:
-        put(pkg + "VORNUpdate.ini", r["manifest"].encode())
-    for path in [pkg + "Setup.exe"] * r["setup"] + PLANTED + [
-            suite + r"\Chipburn.exe" for suite in SUITES]:
-        put(path, recorder)
+    programs = dict(launcher=Path(ARGS.launcher).read_bytes(),
+                    recorder=Path(ARGS.recorder).read_bytes())
+    for path, content in files(r, "Romgate.exe"):
+        put(path, programs.get(content, content))
 
 
 def read(path, codepage="cp1252"):
