@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Runs the end-to-end table with Romgate.exe under Wine, in one fresh
 prefix on an X server of the test's own. Helper programs stand in for the
-children (they log how they were started), the guarded tools' windows and
-the user who answers a message box."""
+children (they log how they were started) and the guarded tools' windows;
+Wine's relay trace shows each message box with its arguments."""
 import argparse
 import os
 import re
@@ -11,6 +11,10 @@ import sys
 import tempfile
 from pathlib import Path
 from subprocess import DEVNULL
+
+import Xlib.display
+from Xlib import X
+from Xlib.protocol.event import ClientMessage
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from scenarios import Deadline, files, run_table, wait_for  # noqa: E402
@@ -57,6 +61,9 @@ def boot_prefix():
     os.makedirs(ENV["WINEPREFIX"])
     wine("wineserver", "-p")
     wine("wineboot", "-i")
+    # The message boxes show in the relay trace with their arguments.
+    reg("add", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude", "/d",
+        "user32.MessageBoxA")
     # Unmanaged windows close without a 2 s wait; a crash is no dialog.
     reg("add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N")
     reg("add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t",
@@ -91,66 +98,84 @@ def read(path, codepage="cp1252"):
 
 
 def run_row(r, attempt):
-    """Opens the row's windows, runs the launcher with a box closer beside
-    it and reads back what came of it."""
+    """Opens the row's windows, runs the launcher, answers its message boxes
+    and reads back what came of it."""
     work = tempfile.mkdtemp(dir=os.path.dirname(ENV["WINEPREFIX"]))
     cwd = ENV["WINEPREFIX"] + "/drive_c" if r["cwd_on_c"] else work
-    helpers, z = [], "Z:" + work.replace("/", "\\") + "\\"
+    holders, z = [], "Z:" + work.replace("/", "\\") + "\\"
     codepage = "cp950" if r["cp950"] else "cp1252"
-    env = dict(WINEDEBUG="-all,+debugstr", ROMGATE_TEST_SETUP=r["setup_does"],
-               ROMGATE_TEST_LOG=z + "log",
+    env = dict(WINEDEBUG="-all,+debugstr,+relay", ROMGATE_TEST_LOG=z + "log",
+               ROMGATE_TEST_SETUP=r["setup_does"],
                LC_ALL="zh_TW.UTF-8" if r["cp950"] else ENV["LC_ALL"])
     lay_out(r)
     try:
         for i, title in enumerate(r["windows"]):
-            helpers.append(wine("wine", ARGS.holder, title, f"{z}ready{i}",
+            holders.append(wine("wine", ARGS.holder, title, f"{z}ready{i}",
                                 wait=False))
             wait_for(lambda: os.path.exists(f"{work}/ready{i}"), 60,
                      f"window {title!r} did not open")
-        helpers.append(wine("wine", ARGS.closer, z + "boxes", "120",
-                            wait=False))
         # A file, not a pipe: a grandchild inherits it and holds it open.
         with open(work + "/err", "wb") as err:
             launcher = wine("wine", r["pkg"] + "\\" + (r["exe"] or "Romgate.exe"),
                             *r["args"], wait=False, stderr=err, cwd=cwd, **env)
-            helpers.append(launcher)
-            status = launcher.wait(120)
-    except subprocess.TimeoutExpired:
-        raise Deadline("the launcher did not end (a box left open, or a "
-                       "child still running)")
+            holders.append(launcher)
+            wait_for(lambda: answer_boxes(r["windows"]) or
+                     launcher.poll() is not None, 120,
+                     "the launcher did not end (a child still running?)")
     finally:
-        for process in helpers:
+        for process in holders:
             process.kill()
             process.wait()
     children = [line.split("\t") for line in read(work + "/log", codepage)]
     if r["grandchild"]:
         wait_for(lambda: len(read(work + "/log")) > len(children), 60,
                  "the installer's grandchild did not outlive the launcher")
+    calls = [unescape(line) for line in read(work + "/err", "latin-1")]
     return dict(
-        command_lines=True, status=status,
+        command_lines=True, status=launcher.returncode,
         children=[(c[0], c[2:], c[1]) for c in children],
-        boxes=[box(*line.split("\t")) for line in read(work + "/boxes")],
-        trace=[m.group(1).encode("latin-1").decode("unicode_escape") for m in (
-            re.search(r'OutputDebugStringA "(.*)"$', line)
-            for line in read(work + "/err", "latin-1")) if m])
+        boxes=[box(*m.groups()) for m in (re.search(
+            r'Call user32.MessageBoxA\((\w+),\w+ "(.*)",\w+ "(.*)",(\w+)\)',
+            line) for line in calls) if m],
+        trace=[m.group(1) for m in (re.search(r'OutputDebugStringA "(.*)"$',
+                                              line) for line in calls) if m])
 
 
-def box(caption, text, buttons, icon):
-    """A box of type MB_OK alone shows OK (id 1) and no icon; any other
-    type shows in the result."""
-    return (caption, text) if re.fullmatch("1:[^,]*", buttons) and \
-        icon == "0" else (caption, text, buttons, "icon " + icon)
+def unescape(line):
+    return line.encode("latin-1").decode("unicode_escape")
+
+
+def answer_boxes(guard_titles):
+    """Closes every window on the display but the guard windows, as a user
+    answers a message box; Wine takes the close as OK."""
+    for window in DISPLAY.screen().root.query_tree().children:
+        if window.get_attributes().map_state == X.IsViewable and \
+                window.get_wm_name() not in guard_titles:
+            window.send_event(ClientMessage(window=window, client_type=DELETE[
+                0], data=(32, [DELETE[1], X.CurrentTime, 0, 0, 0])),
+                event_mask=0)
+    DISPLAY.sync()
+
+
+def box(owner, text, caption, kind):
+    """A box with no owner, of type MB_OK alone, is its caption and text;
+    another shows its owner and type too."""
+    return (caption, text) if owner == kind == "00000000" else (
+        caption, text, "owner " + owner, "type " + kind)
 
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
-    for name in ("launcher", "recorder", "holder", "closer"):
+    for name in ("launcher", "recorder", "holder"):
         parser.add_argument("--" + name, required=True, type=os.path.abspath)
     ARGS = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="romgate-wine-",
                                      ignore_cleanup_errors=True) as root, \
             XServer() as x:
         ENV.update(WINEPREFIX=root + "/prefix", DISPLAY=x.display)
+        DISPLAY = Xlib.display.Display(x.display)
+        DELETE = [DISPLAY.intern_atom(a) for a in ("WM_PROTOCOLS",
+                                                   "WM_DELETE_WINDOW")]
         print("32-bit programs:", i386_mode(), flush=True)
         try:
             boot_prefix()

@@ -1,0 +1,295 @@
+// The hosted layer's parsers and searches at their corners.
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "platform/posix/paths.h"
+#include "platform/posix/process.h"
+#include "platform/posix/profile.h"
+#include "platform/posix/registry.h"
+
+// One scratch prefix ("@" in paths) for the whole run, removed at its end.
+static struct Scratch {
+    char szRoot[32] = "/tmp/romgate_hosted_XXXXXX";
+    Scratch() { setenv("ROMGATE_PREFIX", mkdtemp(szRoot) ? szRoot : "/nonexistent", 1); }
+    ~Scratch()
+    {
+        nftw(
+            szRoot, [](const char* p, const struct stat*, int, FTW*) { return remove(p); }, 8,
+            FTW_DEPTH);
+    }
+} g_scratch;
+
+static std::string At(const std::string& path)
+{
+    return path[0] == '@' ? g_scratch.szRoot + path.substr(1) : path;
+}
+
+static void Put(const std::string& path, const std::string& bytes)
+{
+    for (size_t i = 1; (i = path.find('/', i + 1)) != std::string::npos;)
+        mkdir(At(path.substr(0, i)).c_str(), 0755);
+    std::ofstream(At(path), std::ios::binary) << bytes;
+}
+
+// C: at its default, D: in dosdevices and the current directory, Z: the root;
+// a path one byte too long fails, and the own path is cut as Windows cuts it.
+TEST(HostedLayerTest, ConvertsPaths)
+{
+    char szExe[PATH_MAX], sz[PATH_MAX];
+    Put("@/dosdevices/d:/Setup.exe", "");
+    ASSERT_TRUE(realpath("/proc/self/exe", szExe) && chdir(At("@/dosdevices/d:").c_str()) == 0);
+    static const struct {
+        bool toHost;
+        const char *in, *out;
+    } rows[] = {
+        {true, "d:/.\\x\\..//SETUP.EXE", "@/dosdevices/d:/Setup.exe"},
+        {true, "C:\\..\\..", "@/drive_c"},
+        {true, "\\setup.exe", "@/dosdevices/d:/Setup.exe"},
+        {true, "z:\\TMP", "/tmp"},
+        {true, "F:\\x", "-"},
+        {false, "@/dosdevices/d:/Setup.exe", "D:\\Setup.exe"},
+        {false, "@/dosdevices/d:", "D:\\"},
+        {false, "/nonexistent/a", "Z:\\nonexistent\\a"},
+        {false, "relative", "-"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(
+            (row.toHost ? WindowsPathToHost : HostPathToWindows)(At(row.in).c_str(), sz, sizeof(sz))
+                ? sz
+                : "-",
+            At(row.out))
+            << row.in;
+    std::string host(At("@/dosdevices/d:/Setup.exe").size() + 1, '\xbd');
+    EXPECT_TRUE(!WindowsPathToHost("D:\\Setup.exe", &host[0], host.size() - 1) &&
+                host.back() == '\xbd');
+    std::string full = std::string("Z:") + szExe, windows(12, '\xbd');
+    std::replace(full.begin(), full.end(), '/', '\\');
+    for (DWORD cch : {(DWORD)full.size() + 1, (DWORD)full.size()}) {  // fits exactly, one short
+        memset(sz, 0xbd, sizeof(sz));
+        EXPECT_EQ(GetModuleFileNameA(NULL, sz, cch), std::min<DWORD>(cch, full.size()));
+        EXPECT_EQ(sz + std::string(1, sz[cch]), full.substr(0, cch - 1) + "\xbd");
+    }
+    EXPECT_EQ(GetWindowsDirectoryA(&windows[0], 10), 11u);
+    EXPECT_EQ(std::to_string(GetWindowsDirectoryA(&windows[1], 11)) + windows,
+              std::string("10\xbd"
+                          "C:\\windows",
+                          14));
+}
+
+// Arguments joined by '|' ("-": storage or argv too small). C:\Tools.exe plays
+// a planted C:\Program.exe, found before the program an unquoted line names. A
+// child gets no descriptor beyond 0, 1 and 2; its handles close once.
+TEST(HostedLayerTest, SplitsSearchesAndStartsCommandLines)
+{
+    static const struct {
+        const char *line, *joined;
+        size_t cb = 256, cArgv = 16;
+    } rows[] = {
+        {"p \"a b\"c d\te", "p|a bc|d|e"},
+        {"p a\\\\\\b \"\" \"\"\t", "p|a\\\\\\b||"},
+        {"p a\\\\\\\"b c", "p|a\\\"b|c"},
+        {"p a\\\\\\\\\"b c\" d", "p|a\\\\b c|d"},
+        {"p a\"b\"\" c d", "p|ab\" c d"},
+        {" a", "|a"},
+        {"", ""},
+        {"\"C:\\a b\\\"c d", "C:\\a b\\c|d"},
+        {"p a", "p|a", 4, 3},
+        {"p a", "-", 3, 3},
+        {"p a", "-", 4, 2},
+    };
+    for (const auto& row : rows) {
+        char szStorage[257], *argv[16];
+        size_t n = 0;
+        memset(szStorage, 0xbd, sizeof(szStorage));
+        const bool ok = SplitCommandLine(row.line, szStorage, row.cb, argv, row.cArgv, &n);
+        std::string joined = ok ? "" : "-";
+        for (size_t j = 0; ok && j < n; j++) joined += (j > 0 ? "|" : "") + std::string(argv[j]);
+        EXPECT_EQ(joined + (ok && argv[n] ? " and no NULL" : "") +
+                      (szStorage[row.cb] != '\xbd' ? " and more" : ""),
+                  row.joined)
+            << row.line;
+    }
+    for (const char* name :
+         {"Tools.exe", "Tools Dir/x.exe", "setup", "setup.exe", "BIOS.rom", "x.v2/tool.exe"})
+        Put(std::string("@/drive_c/") + name, "");
+    Put("@/drive_c/Program Files/Chipburn.exe",
+        "#!/bin/sh\nprintf '[%s]' \"$@\"\n[ -e /proc/$$/fd/57 ] && echo fd57");
+    static const char* const programs[][2] = {
+        {"C:\\Program Files\\Chipburn.exe x", "@/drive_c/Program Files/Chipburn.exe"},
+        {"C:\\Tools Dir\\x.exe", "@/drive_c/Tools.exe"},
+        {"\"C:\\Tools Dir\\x.exe\" y", "@/drive_c/Tools Dir/x.exe"},
+        {"C:\\SETUP -s", "@/drive_c/setup.exe"},
+        {"C:\\BIOS.rom x", "@/drive_c/BIOS.rom"},
+        {"C:\\x.v2\\tool", "@/drive_c/x.v2/tool.exe"},
+        {"\"C:\\Program Files\" x", "-"},
+        {"C:\\missing x", "-"},
+    };
+    char szHost[PATH_MAX], szLine[] = "\"C:\\Program Files\\Chipburn.exe\" \"a b\" c\\\"d";
+    for (const auto& row : programs)
+        EXPECT_EQ(FindProgramInCommandLine(row[0], szHost, sizeof(szHost)) ? szHost : "-",
+                  At(row[1]))
+            << row[0];
+    PROCESS_INFORMATION pi;
+    testing::internal::CaptureStdout();  // the child's too
+    const bool bStarted = chmod(At("@/drive_c/Program Files/Chipburn.exe").c_str(), 0755) == 0 &&
+                          dup2(2, 57) == 57 &&
+                          CreateProcessA(NULL, szLine, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &pi);
+    close(57);
+    EXPECT_TRUE(bStarted && WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0);
+    EXPECT_TRUE(bStarted && CloseHandle(pi.hProcess) && CloseHandle(pi.hThread) &&
+                !CloseHandle(pi.hProcess));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[a b][c\"d]");
+}
+
+TEST(HostedLayerTest, WritesDebugOutputAsOneEscapedLine)
+{
+    const std::string x = std::string(3000, 'x') + "\t\n\\\r\x01\x7f \xc3\xa9";
+    const struct {
+        const char* flag;
+        std::string out;
+    } rows[] = {{"1", "debug: " + std::string(3000, 'x') + "\\t\\n\\\\\\r\\x01\\x7f \xc3\xa9\n"},
+                {"", ""},
+                {NULL, ""}};
+    for (const auto& row : rows) {
+        row.flag ? setenv("ROMGATE_DEBUG", row.flag, 1) : unsetenv("ROMGATE_DEBUG");
+        testing::internal::CaptureStderr();
+        OutputDebugStringA(x.c_str());
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), row.out) << row.flag;
+    }
+}
+
+// Rows of size 64 fit; the others fit exactly or are one short. Nothing is written from
+// buffer[size] on.
+TEST(HostedLayerTest, FindsProfileValuesAsWindowsDoes)
+{
+    static const char kText[] =
+        "\xEF\xBB\xBFtop=no section\n[App]\n  Name  =  Romgate  \nQuoted=  'a b'  \nMixed=\"x'\n"
+        "Lone=\"\nPair=\"\"\nTwice=first\ntwice=second\n;Hidden=no\nSix=abcdef  \nQSix=\"abcdef\"\n"
+        "[ app ]\nLater=no\n[a]b]\nk=last bracket\n[NUL]\nkey=be\0fore\n";
+    static const struct {
+        const char *app, *key, *want, *def = "d";
+        DWORD size = 64;
+    } rows[] = {
+        {" aPP\t", "nAmE ", "Romgate"},
+        {"App", "Quoted", "a b"},
+        {"App", "Mixed", "\"x'"},
+        {"App", "Lone", "\""},
+        {"App", "Pair", ""},
+        {"App", "Twice", "first"},
+        {"App", ";Hidden", "d"},
+        {"App", "Later", "d"},
+        {"", "top", "no section"},
+        {"a]b", "k", "last bracket"},
+        {"NUL", "key", "be"},
+        {"App", "", "d"},
+        {"None", "k", " 'd'", " 'd' "},
+        {"App", "No", "q", "'q'"},
+        {"App", "No", "", NULL},
+        {"App", "Six", "abcdef", "d", 7},
+        {"App", "Six", "abcde", "d", 6},
+        {"App", "Six", "", "d", 0},
+        {"App", "QSix", "abcdef", "d", 7},
+        {"App", "QSix", "abcde", "d", 6},
+        {"App", "No", "abcdef", "abcdef", 7},
+        {"App", "No", "abcde", "abcdef", 6},
+    };
+    for (const auto& row : rows) {
+        std::string buffer(64, '\xbd');
+        DWORD cch = GetProfileStringFromText(kText, sizeof(kText) - 1, row.app, row.key, row.def,
+                                             &buffer[0], row.size);
+        EXPECT_EQ(cch, strlen(row.want)) << row.key;
+        EXPECT_EQ(memcmp(buffer.data(), row.want, std::min<size_t>(row.size, cch + 1)), 0)
+            << row.key;
+        EXPECT_EQ(buffer.substr(row.size), std::string(64 - row.size, '\xbd')) << row.key;
+    }
+}
+
+// The values as "name=type:data ", NULs as '~', after a "-" if malformed.
+static std::string Parsed(const std::string& bytes)
+{
+    RegistryModel model;
+    std::string out = ParseRegistryFile(bytes, model) ? "" : "-";
+    for (const RegistryKey& key : model)
+        for (const RegistryValue& value : key.values)
+            out += value.strName + "=" + std::to_string(value.dwType) + ":" + value.strData + " ";
+    std::replace(out.begin(), out.end(), '\0', '~');
+    return out;
+}
+
+// HKLM\path's subkeys read into cch characters, then the last status: "a,;259".
+static std::string Subkeys(const char* pszPath, DWORD cch)
+{
+    HKEY hKey = NULL;
+    LSTATUS status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, pszPath, 0, KEY_READ, &hKey);
+    std::string out, name(512, '\0');
+    for (DWORD i = 0, cchName = cch; status == ERROR_SUCCESS; cchName = cch)
+        if ((status = RegEnumKeyExA(hKey, i++, &name[0], &cchName, NULL, NULL, NULL, NULL)) ==
+            ERROR_SUCCESS)
+            out += name.substr(0, cchName) + ",";
+    RegCloseKey(hKey);
+    return out + ";" + std::to_string(status);
+}
+
+// Bytes are taken as they are, a hex(2) text as UTF-16. Subkeys come sorted by
+// upper-cased name, parents implied, each once; a value written twice answers
+// its later data (here, its size). A missing file is an empty registry.
+TEST(HostedLayerTest, ReadsRegistryFiles)
+{
+    const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n",
+                      test = header + "[HKLM\\T]\r\n";
+    EXPECT_EQ(Parsed("\xEF\xBB\xBF" + header + "[HKLM\\S]\r\n@=\"\xC3\xB6\"\r\n"), "=1:\xC3\xB6~ ");
+    EXPECT_EQ(
+        Parsed(
+            test +
+            "\"S\" = \"a\\\\b\\\"c\"\r\n;c\\\r\n\"D\"=dword:00434241\r\n\"B\"=hex:41,42,4a,4B\r\n"
+            "\"C\"=hex:31,32,\\\r\n 33,\\\r\n  "
+            "34\r\n\"X\"=hex(2):25,00,e9,00,ac,20,3d,d8,00,de,00,00\r\n"),
+        "S=1:a\\b\"c~ D=4:ABC~ B=3:ABJK C=3:1234 X=2:%\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80~ ");
+    const std::string malformed[] = {
+        "",
+        "REGEDIT5\r\n",
+        header + "[HKEY_NOWHERE\\Software]\r\n",
+        header + "[HKLM\\Software\\\\Test]\r\n",
+        header + "[HKLM\\Software\r\n",
+        header + "\"v\"=\"before any key\"\r\n",
+        test + "\"v\"=dword:123456789\r\n",
+        test + "\"v\"=hex:1g\r\n",
+        test + "\"v\"=hex:123\r\n",
+        test + "\"v\"=\"unterminated\r\n",
+        test + "\"v\"=\"x\" trailing\r\n",
+        test + "\"v\"=hex:01,\\\r\n",
+        test + "garbage\r\n",
+        test + "\"v\"=str:x\r\n",
+        test + "\"v\"=hex(2):41\r\n",
+        test + std::string("\"\0\"=\"\"", 6),
+        "\xFF\xFE"
+        "R",
+        std::string("\xFF\xFER\0\0\xD8", 6),
+        std::string("R\0E\0", 4),
+    };
+    for (const std::string& bytes : malformed) EXPECT_EQ(Parsed(bytes)[0], '-') << bytes;
+    const std::string s = "[HKLM\\Software\\Suite", k255(255, 'k');
+    Put("@/registry.reg", header + s + "\\2.9.0]\r\n" + s + "\\10.0]\r\n" + s + "\\a_b]\r\n" + s +
+                              "\\AB]\r\n" + s + "\\ab\\x]\r\n[HKLM\\S\\" + k255 + "]\r\n" + s +
+                              "]\r\n\"V\"=\"first\"\r\n" +
+                              "[hklm\\software\\suite]\r\n\"v\"=\"second\"\r\n");
+    EXPECT_EQ(Subkeys("Software\\Suite", 256), "10.0,2.9.0,AB,a_b,;259");
+    EXPECT_EQ(Subkeys("S", 256) + Subkeys("S", 255) + Subkeys("Software\\Sui", 256),
+              k255 + ",;259;234;2");
+    HKEY hKey;
+    char data[8];
+    DWORD cb = 6;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\SUITE", 0, KEY_READ, &hKey),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(hKey, "V", NULL, NULL, (BYTE*)data, &cb), ERROR_MORE_DATA);
+    EXPECT_TRUE(cb == 7 && RegCloseKey(hKey) == ERROR_SUCCESS);
+    unlink(At("@/registry.reg").c_str());
+    EXPECT_EQ(Subkeys("", 256) + Subkeys("Software", 256), ";259;2");
+}

@@ -1,0 +1,233 @@
+// The launcher on a scripted machine, for what no real run can reach: buffer
+// limits, refused and failing registry reads, version reading and order, the
+// double-byte scan. Each platform operation answers from g_world and logs.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "launcher/child_runs.h"
+#include "launcher/launcher_app.h"
+#include "launcher/suite_check.h"
+
+namespace
+{
+
+struct World {
+    std::string module = "C:\\Pkg\\R.exe", windowsDir = "C:\\W",
+                version = "";            // any manifest's Version
+    bool codePage950 = false;            // bytes 0x81 to 0xFE lead a character
+    LSTATUS openStatus = ERROR_SUCCESS;  // of the suite's key; its first subkey (empty: none),
+    std::string subkey = "2.1.0", location = "",
+                log = "";  // Location's bytes, the calls joined by '|'
+} g_world;
+const HANDLE kProcess = (HANDLE)(uintptr_t)0x10, kThread = (HANDLE)(uintptr_t)0x20,
+             kKey = (HANDLE)(uintptr_t)0x30;
+
+void Log(const std::string& line) { g_world.log += (g_world.log.empty() ? "" : "|") + line; }
+
+// Copies at most cch - 1 characters over backslashes and a last terminator (a
+// scan past the answer finds separators); a text cut short answers cch.
+DWORD Answer(const std::string& text, char* psz, DWORD cch, DWORD cchExpected)
+{
+    EXPECT_EQ(cch, cchExpected) << text;
+    snprintf(psz, cch, "%s", std::string(cch - 1, '\\').c_str());
+    snprintf(psz, cch, "%s", text.c_str());
+    return text.size() < cch ? (DWORD)text.size() : cch;
+}
+
+// Copies bytes, with cbMore more for a name's terminator, into a buffer of
+// *pcb poisoned with backslashes: none for no bytes, or ERROR_MORE_DATA.
+LSTATUS Give(const std::string& bytes, size_t cbMore, void* p, DWORD* pcb, LSTATUS none)
+{
+    memset(p, '\\', *pcb);
+    if (bytes.empty() || bytes.size() + cbMore > *pcb)
+        return bytes.empty() ? none : ERROR_MORE_DATA;
+    memcpy(p, bytes.c_str(), bytes.size() + cbMore);
+    *pcb = (DWORD)bytes.size();
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+HWND FindWindowA(LPCSTR, LPCSTR) { return NULL; }
+int MessageBoxA(HWND, LPCSTR, LPCSTR, UINT)
+{
+    Log("box");
+    return 1;
+}
+void OutputDebugStringA(LPCSTR pszText) { Log(pszText); }
+BOOL IsDBCSLeadByte(BYTE ch) { return g_world.codePage950 && ch >= 0x81 && ch <= 0xFE; }
+UINT GetWindowsDirectoryA(LPSTR psz, UINT cch) { return Answer(g_world.windowsDir, psz, cch, 256); }
+DWORD GetModuleFileNameA(HINSTANCE, LPSTR psz, DWORD cch)
+{
+    return Answer(g_world.module, psz, cch, 260);
+}
+DWORD GetPrivateProfileStringA(LPCSTR, LPCSTR, LPCSTR, LPSTR psz, DWORD cch, LPCSTR pszFile)
+{
+    Log(std::string("ini ") + pszFile);
+    return Answer(g_world.version, psz, cch, 255);
+}
+LSTATUS RegOpenKeyExA(HKEY, LPCSTR, DWORD dwOptions, REGSAM sam, PHKEY phKey)
+{
+    Log(sam == KEY_ALL_ACCESS && !dwOptions ? "open" : "open?");
+    *phKey = (HKEY)kKey;
+    return g_world.openStatus;
+}
+LSTATUS RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE pData, LPDWORD pcb)
+{
+    return Give(g_world.location, 0, pData, pcb, ERROR_FILE_NOT_FOUND);
+}
+LSTATUS RegEnumKeyExA(HKEY, DWORD dwIndex, LPSTR pszName, LPDWORD pcch, LPDWORD, LPSTR, LPDWORD,
+                      PFILETIME)
+{
+    return dwIndex == 0 ? Give(g_world.subkey, 1, pszName, pcch, ERROR_NO_MORE_ITEMS)
+                        : ERROR_NO_MORE_ITEMS;
+}
+LSTATUS RegCloseKey(HKEY hKey)
+{
+    Log(hKey == (HKEY)kKey ? "close key" : "close other");
+    return ERROR_SUCCESS;
+}
+
+BOOL CreateProcessA(LPCSTR pszApp, LPSTR pszLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
+                    BOOL bInherit, DWORD dwFlags, LPVOID, LPCSTR, LPSTARTUPINFOA pStartup,
+                    LPPROCESS_INFORMATION pInfo)
+{
+    EXPECT_TRUE(!pszApp && !bInherit && dwFlags == CREATE_NO_WINDOW &&
+                pStartup->cb == sizeof(STARTUPINFOA));
+    Log(std::string("run ") + pszLine);
+    *pInfo = {kProcess, kThread, 1, 1};
+    return strstr(pszLine, "Gone\\") == NULL;
+}
+
+DWORD WaitForSingleObject(HANDLE h, DWORD ms)
+{
+    Log(h == kProcess && ms == INFINITE ? "wait" : "?");
+    return 0;
+}
+BOOL CloseHandle(HANDLE h)
+{
+    Log(h == kProcess ? "close process" : h == kThread ? "close thread" : "?");
+    return 1;
+}
+
+// Rows: the calls, "in" the launcher's folder, "on" the default folder's drive
+// ("-": unset). A module path cut short (260 of 260) or a folder of 256 is
+// refused and left empty, a manifest path of 256 never read. A5 5C is one
+// character in code page 950, a lead byte at the end leads none. Default: Windows' drive, else C:.
+TEST(LauncherTest, FindsItsFolderAndDefaultFolder)
+{
+    const std::string r(256, 'r'), d255 = "C:\\" + std::string(252, 'd'),
+                                   cjk = "C:\\Pkg\\\xA5\x5C.exe";
+    const std::string d241(d255, 0, 241), pkg = "ini C:\\Pkg\\VORNUpdate.ini|box in C:\\Pkg",
+                                          no = "box in  on -";
+    const struct {
+        World world;
+        std::string log;
+    } rows[] = {
+        {{"C:\\" + r}, "ini C:\\VORNUpdate.ini|box in C: on C"},
+        {{"C:\\" + r + "r"}, no},
+        {{d255 + "d\\R"}, no},
+        {{d241 + "\\R"}, "box in " + d241 + " on C"},
+        {{d255 + "\\R"}, "box in " + d255 + " on C"},
+        {{""}, no},
+        {{cjk, "C:\\W", "", true}, pkg + " on C"},
+        {{"C:\\Pkg\\\xA5", "C:\\W", "", true}, pkg + " on C"},
+        {{cjk}, "ini C:\\Pkg\\\xA5\\VORNUpdate.ini|box in C:\\Pkg\\\xA5 on C"},
+        {{"C:\\Pkg\\R.exe", "D:\\W"}, pkg + " on D"},
+        {{"C:\\Pkg\\R.exe", ""}, pkg + " on C"},
+    };
+    for (const auto& row : rows) {
+        g_world = row.world;
+        snprintf(g_szLauncherDir, TEXT_BUFFER_SIZE, "stale");
+        snprintf(g_szSuiteLocation, TEXT_BUFFER_SIZE, "-");
+        EXPECT_EQ(CLauncherApp().InitInstance(), FALSE);
+        EXPECT_EQ(g_world.log + " in " + g_szLauncherDir + " on " + g_szSuiteLocation[0], row.log)
+            << row.world.module;
+    }
+}
+
+// A folder with a tab is quoted. A line of 511 characters runs, one of 512
+// does not. A program in a folder named Gone cannot start: no wait, no close.
+TEST(LauncherTest, RunsChildrenWithinTheirCommandLine)
+{
+    const std::string d233 = "D:\\" + std::string(230, 'd'), d234 = d233 + "d",
+                      s255 = "C:\\" + std::string(252, 's');
+    const std::string ok = "|wait|close process|close thread",
+                      flash = "\\Chipburn.exe " + d233 + "\\BIOS.rom";
+    const struct {
+        std::string dir, location, log;
+    } rows[] = {
+        {d233, s255, "run " + d233 + "\\Setup.exe -s" + ok + "|run " + s255 + flash + ok},
+        {d234, s255, "run " + d234 + "\\Setup.exe -s" + ok},
+        {"C:\t", "C:\\Gone",
+         "run \"C:\t\\Setup.exe\" -s" + ok + "|run C:\\Gone\\Chipburn.exe \"C:\t\\BIOS.rom\""},
+    };
+    for (const auto& row : rows) {
+        g_world = World();
+        snprintf(g_szLauncherDir, TEXT_BUFFER_SIZE, "%s", row.dir.c_str());
+        snprintf(g_szSuiteLocation, TEXT_BUFFER_SIZE, "%s", row.location.c_str());
+        RunSetup();
+        RunFlasher();
+        EXPECT_EQ(g_world.log, row.log);
+    }
+}
+
+// Read like atoi, runs of dots as one, at most three components, saturated
+// at the int range, each traced as taken; then ordered against 1.2.3.
+TEST(LauncherTest, ReadsAndOrdersVersions)
+{
+    const char* const rows[][2] = {
+        {"1.2.3", "1|2|3 => 1.2.3"},
+        {"\t\r 1.+2.3a", "\t\r 1|+2|3a => 1.2.3"},
+        {"1..2.3.9", "1|2|3 => 1.2.3"},
+        {"1.2.10", "1|2|10 => 1.2.10 newer"},
+        {"1.1.9", "1|1|9 => 1.1.9"},
+        {"2.1", "2|1 => 2.1.0 newer"},
+        {"-1.x", "-1|x => -1.0.0"},
+        {"", " => 0.0.0"},
+        {"2147483648.-99999999999999999999",
+         "2147483648|-99999999999999999999 => 2147483647.-2147483648.0 newer"},
+    };
+    for (const auto& row : rows) {
+        g_world = World();
+        std::string text = row[0];
+        const VersionTriple v = ParseVersionText(text.data(), true);
+        text = std::to_string(v.nMajor) + "." + std::to_string(v.nMinor) + "." +
+               std::to_string(v.nPatch);
+        EXPECT_EQ(g_world.log + " => " + text + (IsNewerVersion(v, {1, 2, 3}) ? " newer" : ""),
+                  row[1]);
+    }
+}
+
+// A refused full-access open, no subkey or one whose name needs 257 bytes
+// means setup, with nothing unread traced. Location replaces the folder when
+// it fits 256 bytes, cut at its first zero byte or else at 255 characters.
+TEST(LauncherTest, ChecksTheRegisteredSuite)
+{
+    const std::string z(1, '\0'), s255(255, 'b'), s256(256, 'c'),
+        e = "E:\\New", cur = "open|Current Version = 2.1.0|";
+    const std::string read = cur + "2.1.0|2|1|0|Installed Version = 2.1.0|close key => in ";
+    const struct {
+        LSTATUS openStatus;
+        std::string subkey, bytes, result;
+    } rows[] = {
+        {ERROR_ACCESS_DENIED, "2.1.0", e + z, "open => setup in D:\\Kept"},
+        {ERROR_SUCCESS, "", e + z, cur + "close key => setup in " + e},
+        {ERROR_SUCCESS, s256, e + z, cur + "close key => setup in " + e},
+        {ERROR_SUCCESS, s255, e + z,
+         cur + s255 + "|" + s255 + "|Installed Version = 0.0.0|close key => setup in " + e},
+        {ERROR_SUCCESS, "2.1.0", s255 + z, read + s255},
+        {ERROR_SUCCESS, "2.1.0", s256 + z, read + "D:\\Kept"},
+        {ERROR_SUCCESS, "2.1.0", s256, read + s256.substr(0, 255)},
+        {ERROR_SUCCESS, "2.1.0", e, read + e},
+    };
+    for (const auto& row : rows) {
+        g_world = World();
+        g_world.openStatus = row.openStatus;
+        g_world.subkey = row.subkey;
+        g_world.location = row.bytes;
+        snprintf(g_szSuiteLocation, TEXT_BUFFER_SIZE, "D:\\Kept");
+        const char* pszSetup = IsSetupRequired("2.1.0") ? " => setup in " : " => in ";
+        EXPECT_EQ(g_world.log + pszSetup + g_szSuiteLocation, row.result);
+    }
+}
