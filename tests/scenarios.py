@@ -129,8 +129,9 @@ def files(r, launcher):
     pkg = r["pkg"] + "\\"
     yield pkg + (r["exe"] or launcher), "launcher"
     yield pkg + "BIOS.rom", b"\xff" * 64
-    if r["manifest"] is not None:
+    if r["manifest"] is not None:  # and where a path cut one short leads
         yield pkg + "VORNUpdate.ini", r["manifest"].encode()
+        yield pkg + "VORNUpdate.in", r["manifest"].encode()
     for path in [pkg + "Setup.exe"] * r["setup"] + PLANTED + [
             suite + "\\Chipburn.exe" for suite in SUITES]:
         yield path, "recorder"
