@@ -14,6 +14,7 @@ from subprocess import DEVNULL
 
 import Xlib.display
 from Xlib import X
+from Xlib.error import BadWindow
 from Xlib.protocol.event import ClientMessage
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -149,11 +150,15 @@ def answer_boxes(guard_titles):
     """Closes every window on the display but the guard windows, as a user
     answers a message box; Wine takes the close as OK."""
     for window in DISPLAY.screen().root.query_tree().children:
-        if window.get_attributes().map_state == X.IsViewable and \
-                window.get_wm_name() not in guard_titles:
-            window.send_event(ClientMessage(window=window, client_type=DELETE[
-                0], data=(32, [DELETE[1], X.CurrentTime, 0, 0, 0])),
-                event_mask=0)
+        try:
+            if window.get_attributes().map_state == X.IsViewable and \
+                    window.get_wm_name() not in guard_titles:
+                window.send_event(ClientMessage(
+                    window=window, client_type=DELETE[0],
+                    data=(32, [DELETE[1], X.CurrentTime, 0, 0, 0])),
+                    event_mask=0, onerror=lambda *error: None)
+        except BadWindow:
+            pass  # it closed while we looked
     DISPLAY.sync()
 
 
