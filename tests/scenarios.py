@@ -175,14 +175,14 @@ def compare(r, got):
 
 
 def run_table(platform, run_row):
-    """Runs the rows this platform can express; run_row(row, attempt) gives
-    what came of it. Prints one line per row; gives the number failed."""
+    """Runs the rows this platform can express; run_row(row) gives what
+    came of it. Prints one line per row; gives the number failed."""
     failed, retried, started = 0, 0, time.monotonic()
     rows = [(i, r) for i, r in enumerate(ROWS, 1) if r["only"] in (None, platform)]
     for i, r in rows:
         for attempt in (1, 2):
             try:
-                failures = compare(r, run_row(r, attempt))
+                failures = compare(r, run_row(r))
                 break
             except Deadline as missed:
                 failures = [f"{missed}, twice"]

@@ -77,7 +77,7 @@ def open_windows(titles):
     return windows
 
 
-def run_row(r, attempt):
+def run_row(r):
     with tempfile.TemporaryDirectory() as work:
         drive_c, package = lay_out(r, work)
         log = os.path.join(work, "log")

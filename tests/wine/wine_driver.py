@@ -98,7 +98,7 @@ def read(path, codepage="cp1252"):
         if os.path.exists(path) else []
 
 
-def run_row(r, attempt):
+def run_row(r):
     """Opens the row's windows, runs the launcher, answers its message boxes
     and reads back what came of it."""
     work = tempfile.mkdtemp(dir=os.path.dirname(ENV["WINEPREFIX"]))
