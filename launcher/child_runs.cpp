@@ -1,6 +1,5 @@
 #include "child_runs.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "../platform/winapi.h"
@@ -17,18 +16,13 @@ static const char* QuoteFor(const char* pszDirectory)
 
 // A command line that does not fit its buffer is not run at all: a cut one
 // would start the wrong program or flash the wrong file.
-static bool Fits(int cch)
-{
-    return cch >= 0 && cch < COMMAND_LINE_SIZE;
-}
-
 void RunSetup()
 {
     char szCommandLine[COMMAND_LINE_SIZE];
     const char* q = QuoteFor(g_szLauncherDir);
-    int cch = snprintf(szCommandLine, sizeof(szCommandLine),
-                       "%s%s\\Setup.exe%s -s", q, g_szLauncherDir, q);
-    if (Fits(cch))
+    if (SUCCEEDED(StringCchPrintfA(szCommandLine, sizeof(szCommandLine),
+                                   "%s%s\\Setup.exe%s -s", q, g_szLauncherDir,
+                                   q)))
         RunAndWait(szCommandLine);
 }
 
@@ -37,11 +31,10 @@ void RunFlasher()
     char szCommandLine[COMMAND_LINE_SIZE];
     const char* qProgram = QuoteFor(g_szSuiteLocation);
     const char* qImage = QuoteFor(g_szLauncherDir);
-    int cch = snprintf(szCommandLine, sizeof(szCommandLine),
-                       "%s%s\\Chipburn.exe%s %s%s\\BIOS.rom%s", qProgram,
-                       g_szSuiteLocation, qProgram, qImage, g_szLauncherDir,
-                       qImage);
-    if (Fits(cch))
+    if (SUCCEEDED(StringCchPrintfA(szCommandLine, sizeof(szCommandLine),
+                                   "%s%s\\Chipburn.exe%s %s%s\\BIOS.rom%s",
+                                   qProgram, g_szSuiteLocation, qProgram,
+                                   qImage, g_szLauncherDir, qImage)))
         RunAndWait(szCommandLine);
 }
 

@@ -1,6 +1,5 @@
 #include "launcher_app.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "child_runs.h"
@@ -79,8 +78,8 @@ static void SetDefaultSuiteLocation()
     UINT cch = GetWindowsDirectoryA(szWindowsDir, sizeof(szWindowsDir));
     if (cch != 0 && cch < sizeof(szWindowsDir))
         chDrive = szWindowsDir[0];
-    snprintf(g_szSuiteLocation, sizeof(g_szSuiteLocation),
-             "%c:\\Program Files\\Vorn\\VornUpdate", chDrive);
+    StringCchPrintfA(g_szSuiteLocation, sizeof(g_szSuiteLocation),
+                     "%c:\\Program Files\\Vorn\\VornUpdate", chDrive);
 }
 
 // Reads the packaged version from the manifest beside the launcher; FALSE
@@ -88,9 +87,8 @@ static void SetDefaultSuiteLocation()
 static BOOL ReadPackageVersion()
 {
     char szManifest[TEXT_BUFFER_SIZE];
-    int cch = snprintf(szManifest, sizeof(szManifest), "%s\\VORNUpdate.ini",
-                       g_szLauncherDir);
-    if (cch < 0 || cch >= (int)sizeof(szManifest))
+    if (!SUCCEEDED(StringCchPrintfA(szManifest, sizeof(szManifest),
+                                    "%s\\VORNUpdate.ini", g_szLauncherDir)))
         return FALSE;
 
     return GetPrivateProfileStringA("VORNUpdate", "Version", "",

@@ -1,7 +1,6 @@
 #include "suite_check.h"
 
 #include <limits.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "launcher_app.h"
@@ -60,8 +59,8 @@ bool IsNewerVersion(const VersionTriple& a, const VersionTriple& b)
 static void TraceVersion(const char* pszFormat, const VersionTriple& version)
 {
     char szLine[TEXT_BUFFER_SIZE];
-    snprintf(szLine, sizeof(szLine), pszFormat, version.nMajor,
-             version.nMinor, version.nPatch);
+    StringCchPrintfA(szLine, sizeof(szLine), pszFormat, version.nMajor,
+                     version.nMinor, version.nPatch);
     OutputDebugStringA(szLine);
 }
 
@@ -89,7 +88,7 @@ static VersionTriple ParsePackageVersion(const char* pszPackageVersion)
     // The caller's text is parsed again on the second check, so the
     // tokenizer works on a copy.
     char szWork[TEXT_BUFFER_SIZE];
-    snprintf(szWork, sizeof(szWork), "%s", pszPackageVersion);
+    StringCchPrintfA(szWork, sizeof(szWork), "%s", pszPackageVersion);
     return ParseVersionText(szWork, false);
 }
 

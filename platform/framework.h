@@ -12,13 +12,19 @@
 class CWinApp {
 public:
     CWinApp();
-    virtual ~CWinApp();
 
     // The start-up hook. FALSE ends the process without a message loop.
     virtual BOOL InitInstance();
 
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
+
+protected:
+    // Not virtual, and so not public: the application object is never
+    // deleted, through a CWinApp pointer or otherwise. A virtual one would
+    // bring a deleting destructor, and with it the C++ runtime's operator
+    // delete, into both builds for nothing.
+    ~CWinApp();
 };
 
 // The one application object, or NULL before it is constructed.

@@ -9,8 +9,11 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// Bounded formatting over the system C runtime's own, always terminated.
+#include <strsafe.h>
 #else
 
+#include <stddef.h>
 #include <stdint.h>
 
 typedef int BOOL;
@@ -27,6 +30,7 @@ typedef void* LPVOID;
 typedef void* HANDLE;
 typedef LONG LSTATUS;
 typedef DWORD REGSAM;
+typedef LONG HRESULT;
 
 typedef struct HWND__* HWND;
 typedef struct HINSTANCE__* HINSTANCE;
@@ -46,6 +50,12 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define CREATE_NO_WINDOW 0x08000000u
 #define KEY_ALL_ACCESS 0xF003Fu
 #define KEY_READ 0x20019u
+
+#define S_OK ((HRESULT)0)
+#define STRSAFE_E_INSUFFICIENT_BUFFER ((HRESULT)0x8007007AL)
+#define STRSAFE_E_INVALID_PARAMETER ((HRESULT)0x80070057L)
+#define STRSAFE_MAX_CCH 2147483647u
+#define SUCCEEDED(hr) ((HRESULT)(hr) >= 0)
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
@@ -123,6 +133,10 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                       LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                       PFILETIME lpftLastWriteTime);
 LSTATUS RegCloseKey(HKEY hKey);
+
+// Text
+HRESULT StringCchPrintfA(LPSTR pszDest, size_t cchDest, LPCSTR pszFormat, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Processes
 BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,

@@ -5,7 +5,6 @@
 #include <ctype.h>
 #include <dirent.h>
 #include <limits.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -17,49 +16,66 @@ static bool IsSeparator(char ch)
     return ch == '\\' || ch == '/';
 }
 
-// Checks what snprintf answered against the buffer it wrote to.
-static bool Fits(int cch, size_t cb)
+// Puts pszFirst then pszSecond into pszOut; false when they do not fit with
+// the terminator. Paths are only joined here, never formatted: the printf
+// machinery is more code to load than all of this file.
+static bool JoinText(char* pszOut, size_t cbOut, const char* pszFirst,
+                     const char* pszSecond)
 {
-    return cch >= 0 && (size_t)cch < cb;
+    size_t cchFirst = strlen(pszFirst);
+    size_t cchSecond = strlen(pszSecond);
+    if (cchFirst + cchSecond >= cbOut)
+        return false;
+    memmove(pszOut, pszFirst, cchFirst);
+    memmove(pszOut + cchFirst, pszSecond, cchSecond + 1);
+    return true;
 }
 
 bool GetPrefixDirectory(char* pszOut, size_t cbOut)
 {
     const char* pszPrefix = getenv("ROMGATE_PREFIX");
     const char* pszHome = getenv("HOME");
-    int cch = (pszPrefix != NULL && pszPrefix[0] != '\0')
-                  ? snprintf(pszOut, cbOut, "%s", pszPrefix)
-                  : snprintf(pszOut, cbOut, "%s/.romgate",
-                             pszHome != NULL ? pszHome : "");
-    if (!Fits(cch, cbOut))
+    bool bFits = (pszPrefix != NULL && pszPrefix[0] != '\0')
+                     ? JoinText(pszOut, cbOut, pszPrefix, "")
+                     : JoinText(pszOut, cbOut, pszHome != NULL ? pszHome : "",
+                                "/.romgate");
+    if (!bFits)
         return false;
+    size_t cch = strlen(pszOut);
     while (cch > 1 && pszOut[cch - 1] == '/')
         pszOut[--cch] = '\0';
     return true;
 }
 
-// The host directory that stands for drive chDrive (either case): the
-// prefix's dosdevices entry when there is one, else the built-in default.
-// False when the letter names nothing or the path does not fit.
-static bool GetDriveRoot(char chDrive, char* pszOut, size_t cbOut)
+// The host directory that stands for drive chDrive (either case) in the
+// prefix pszPrefix: its dosdevices entry when there is one, else the
+// built-in default. False when the letter names nothing or the path does
+// not fit.
+static bool GetDriveRootIn(const char* pszPrefix, char chDrive, char* pszOut,
+                           size_t cbOut)
 {
-    char szPrefix[PATH_MAX];
     char chLetter = (char)tolower((unsigned char)chDrive);
     struct stat st;
-    if (chLetter < 'a' || chLetter > 'z' ||
-        !GetPrefixDirectory(szPrefix, sizeof(szPrefix)))
+    if (chLetter < 'a' || chLetter > 'z')
         return false;
     // lstat: a dosdevices entry that is a dangling link still claims the
     // letter, as in a Wine prefix; it simply names no files.
-    if (Fits(snprintf(pszOut, cbOut, "%s/dosdevices/%c:", szPrefix, chLetter),
-             cbOut) &&
-        lstat(pszOut, &st) == 0)
+    char szEntry[] = "/dosdevices/?:";
+    szEntry[sizeof(szEntry) - 3] = chLetter;
+    if (JoinText(pszOut, cbOut, pszPrefix, szEntry) && lstat(pszOut, &st) == 0)
         return true;
     if (chLetter == 'c')
-        return Fits(snprintf(pszOut, cbOut, "%s/drive_c", szPrefix), cbOut);
+        return JoinText(pszOut, cbOut, pszPrefix, "/drive_c");
     if (chLetter == 'z')
-        return Fits(snprintf(pszOut, cbOut, "/"), cbOut);
+        return JoinText(pszOut, cbOut, "/", "");
     return false;
+}
+
+static bool GetDriveRoot(char chDrive, char* pszOut, size_t cbOut)
+{
+    char szPrefix[PATH_MAX];
+    return GetPrefixDirectory(szPrefix, sizeof(szPrefix)) &&
+           GetDriveRootIn(szPrefix, chDrive, pszOut, cbOut);
 }
 
 // Replaces the component just appended at pszOut + cchBase (cch bytes) by
@@ -183,18 +199,27 @@ static bool IsUnder(const char* pszPath, const char* pszRoot, size_t* pcchRoot)
 bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
 {
     char szReal[PATH_MAX];
+    char szPrefix[PATH_MAX];
+    char szRoot[PATH_MAX];
+    char szRealRoot[PATH_MAX];
     char chDrive = 'z';
     size_t cchBest = 0;
+    struct stat st;
     if (pszHostPath == NULL || pszHostPath[0] != '/' || pszOut == NULL)
         return false;
     // A path that does not exist yet keeps its spelling.
     const char* pszPath = realpath(pszHostPath, szReal) ? szReal : pszHostPath;
+    bool bPrefix = GetPrefixDirectory(szPrefix, sizeof(szPrefix));
+    // Without a dosdevices folder only the built-in C: can hold the path
+    // (Z: is the fallback), so the other letters are not looked up one by one.
+    bool bDosDevices =
+        bPrefix && JoinText(szRoot, sizeof(szRoot), szPrefix, "/dosdevices") &&
+        lstat(szRoot, &st) == 0;
     // The deepest root wins, so a drive inside another drive is preferred.
-    for (char ch = 'a'; ch < 'z'; ch++) {
-        char szRoot[PATH_MAX];
-        char szRealRoot[PATH_MAX];
+    for (char ch = 'a'; bPrefix && ch < 'z'; ch++) {
         size_t cch;
-        if (GetDriveRoot(ch, szRoot, sizeof(szRoot)) &&
+        if ((bDosDevices || ch == 'c') &&
+            GetDriveRootIn(szPrefix, ch, szRoot, sizeof(szRoot)) &&
             realpath(szRoot, szRealRoot) != NULL &&
             IsUnder(pszPath, szRealRoot, &cch) &&
             (chDrive == 'z' || cch > cchBest)) {
@@ -203,9 +228,9 @@ bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
         }
     }
     const char* pszRest = pszPath + cchBest;
-    int cch = snprintf(pszOut, cbOut, "%c:%s", toupper((unsigned char)chDrive),
-                       pszRest[0] != '\0' ? pszRest : "/");
-    if (!Fits(cch, cbOut))
+    char szDrive[] = "?:";
+    szDrive[0] = (char)toupper((unsigned char)chDrive);
+    if (!JoinText(pszOut, cbOut, szDrive, pszRest[0] != '\0' ? pszRest : "/"))
         return false;
     for (char* q = pszOut; *q != '\0'; q++) {
         if (*q == '/')

@@ -226,8 +226,13 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPSTARTUPINFOA, LPPROCESS_INFORMATION lpProcessInformation)
 {
     char szHostPath[PATH_MAX];
-    char szStorage[COMMAND_LINE_MAX + 1];
-    char* argv[ARGUMENT_MAX + 1];
+    // Sized for the longest command line, 160 KiB together: on the stack
+    // they would put every call below (the program search, its paths) on
+    // fresh stack pages, each a page fault, though a launcher's line uses a
+    // few hundred bytes of them. Like the child table, they serve one
+    // CreateProcessA at a time.
+    static char szStorage[COMMAND_LINE_MAX + 1];
+    static char* argv[ARGUMENT_MAX + 1];
     size_t cArgs = 0;
     size_t iSlot = 0;
     pid_t pid = 0;

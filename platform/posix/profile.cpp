@@ -1,8 +1,10 @@
 #include "platform/posix/profile.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
-#include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "platform/posix/paths.h"
 
@@ -221,8 +223,9 @@ DWORD GetProfileStringFromText(const char* pText, size_t cbText,
         [&](ProfileScanner& scanner) { scanner.Feed(pText, cbText); });
 }
 
-// The file is streamed in small pieces; a file that cannot be named or
-// opened is a missing file, which gives the default.
+// The file is streamed in small pieces straight into the scanner, with no
+// stdio buffer between (nor the heap it would take); a file that cannot be
+// named or opened is a missing file, which gives the default.
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
                                LPCSTR lpDefault, LPSTR lpReturnedString,
                                DWORD nSize, LPCSTR lpFileName)
@@ -231,17 +234,20 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
         lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize,
         [&](ProfileScanner& scanner) {
             char szHostPath[PATH_MAX];
-            FILE* pFile = NULL;
+            int fd = -1;
             if (lpFileName != NULL &&
                 WindowsPathToHost(lpFileName, szHostPath, sizeof(szHostPath)))
-                pFile = fopen(szHostPath, "rb");
-            if (pFile == NULL)
+                fd = open(szHostPath, O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
                 return;
             char buffer[4096];
-            size_t cb;
-            while ((cb = fread(buffer, 1, sizeof(buffer), pFile)) > 0 &&
-                   scanner.Feed(buffer, cb)) {
+            for (;;) {
+                ssize_t cb = read(fd, buffer, sizeof(buffer));
+                if (cb < 0 && errno == EINTR)
+                    continue;
+                if (cb <= 0 || !scanner.Feed(buffer, (size_t)cb))
+                    break;
             }
-            fclose(pFile);
+            close(fd);
         });
 }

@@ -42,7 +42,7 @@ def checks(pe):
               for t in blocks[b"StringFileInfo"].StringTable}
     strings, size = tables.get("040404b0", {}), len(pe.__data__)
     return [
-        ("size at most 24576 bytes", size if size > 24576 else "fits", "fits"),
+        ("size at most 19968 bytes", size if size > 19968 else "fits", "fits"),
         ("machine i386", hex(pe.FILE_HEADER.Machine), "0x14c"),
         ("PE32", hex(pe.OPTIONAL_HEADER.Magic), "0x10b"),
         ("GUI subsystem", pe.OPTIONAL_HEADER.Subsystem, 2),
