@@ -12,7 +12,7 @@
 #include "platform/posix/paths.h"
 #include "platform/posix/process.h"
 #include "platform/posix/profile.h"
-#include "platform/posix/registry.h"
+#include "platform/posix/registry_file.h"
 
 // One scratch prefix ("@" in paths) for the whole run, removed at its end.
 static struct Scratch {
@@ -211,14 +211,24 @@ TEST(HostedLayerTest, FindsProfileValuesAsWindowsDoes)
     }
 }
 
-// The values as "name=type:data ", NULs as '~', after a "-" if malformed.
+// The values as "name=type:data ", NULs as '~'; "-" if malformed.
 static std::string Parsed(const std::string& bytes)
 {
-    RegistryModel model;
-    std::string out = ParseRegistryFile(bytes, model) ? "" : "-";
-    for (const RegistryKey& key : model)
-        for (const RegistryValue& value : key.values)
-            out += value.strName + "=" + std::to_string(value.dwType) + ":" + value.strData + " ";
+    LSTATUS status;
+    RegistryText* pText = ReadRegistryText(bytes.data(), bytes.size(), &status);
+    std::string out = pText != NULL ? "" : "-";
+    RegistryLine line;
+    for (size_t i = 0; pText != NULL && NextRegistryLine(pText, &i, &line);) {
+        if (line.bKey)
+            continue;
+        DWORD dwType = 0;
+        std::string name(DecodeRegistryName(line, NULL, 0), '\0');
+        std::string data(DecodeRegistryData(pText, line, &dwType, NULL, 0), '\0');
+        DecodeRegistryName(line, &name[0], name.size());
+        DecodeRegistryData(pText, line, &dwType, (BYTE*)&data[0], data.size());
+        out += name + "=" + std::to_string(dwType) + ":" + data + " ";
+    }
+    FreeRegistryText(pText);
     std::replace(out.begin(), out.end(), '\0', '~');
     return out;
 }
