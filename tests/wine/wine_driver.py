@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Runs the end-to-end table with Romgate.exe under Wine, in one fresh
-prefix on an X server of the test's own. Helper programs stand in for the
+prefix, on the X server of xvfb-run. Helper programs stand in for the
 children (they log how they were started) and the guarded tools' windows;
 Wine's relay trace shows each message box with its arguments."""
 import argparse
@@ -19,7 +19,6 @@ from Xlib.protocol.event import ClientMessage
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 from scenarios import Deadline, files, run_table, wait_for  # noqa: E402
-from xserver import XServer  # noqa: E402
 
 ENV = dict(os.environ, WINEDEBUG="-all", LC_ALL="C.UTF-8",
            WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -175,10 +174,9 @@ if __name__ == "__main__":
         parser.add_argument("--" + name, required=True, type=os.path.abspath)
     ARGS = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="romgate-wine-",
-                                     ignore_cleanup_errors=True) as root, \
-            XServer() as x:
-        ENV.update(WINEPREFIX=root + "/prefix", DISPLAY=x.display)
-        DISPLAY = Xlib.display.Display(x.display)
+                                     ignore_cleanup_errors=True) as root:
+        ENV.update(WINEPREFIX=root + "/prefix")
+        DISPLAY = Xlib.display.Display()
         DELETE = [DISPLAY.intern_atom(a) for a in ("WM_PROTOCOLS",
                                                    "WM_DELETE_WINDOW")]
         print("32-bit programs:", i386_mode(), flush=True)
