@@ -172,6 +172,7 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
     for name in ("launcher", "recorder", "holder"):
         parser.add_argument("--" + name, required=True, type=os.path.abspath)
+    parser.add_argument("--rows", type=int, nargs="+", help="only these")
     ARGS = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="romgate-wine-",
                                      ignore_cleanup_errors=True) as root:
@@ -182,7 +183,7 @@ if __name__ == "__main__":
         print("32-bit programs:", i386_mode(), flush=True)
         try:
             boot_prefix()
-            sys.exit(1 if run_table("wine", run_row) else 0)
+            sys.exit(1 if run_table("wine", run_row, ARGS.rows) else 0)
         except Deadline as missed:
             sys.exit(f"the test prefix did not boot: {missed}")
         finally:

@@ -1,0 +1,22 @@
+// How Romgate will read the version a packager writes into the manifest.
+#ifndef ROMGATE_PACK_VERSION_CHECK_H
+#define ROMGATE_PACK_VERSION_CHECK_H
+
+#include <string>
+
+struct VersionCheck {
+    std::string strRead;  // what the launcher reads, "major.minor.patch", or why nothing
+    std::string strProblem;  // why that is not the version written; empty when it is
+};
+
+// The launcher reads the manifest with its own profile reader and version
+// parser, both linked here: strRead is their answer for "Version=<text>".
+// A text is accepted when the launcher reads exactly the number it spells:
+// one to three components of decimal digits, single dots between them, each
+// at most 2147483647 (missing components are 0, as the launcher takes them).
+VersionCheck CheckVersionText(const std::string& text);
+
+// The manifest that holds the version, as Romgate reads it.
+std::string ManifestFor(const std::string& version);
+
+#endif  // ROMGATE_PACK_VERSION_CHECK_H
