@@ -78,8 +78,9 @@ static void SetDefaultSuiteLocation()
     UINT cch = GetWindowsDirectoryA(szWindowsDir, sizeof(szWindowsDir));
     if (cch != 0 && cch < sizeof(szWindowsDir))
         chDrive = szWindowsDir[0];
-    StringCchPrintfA(g_szSuiteLocation, sizeof(g_szSuiteLocation),
-                     "%c:\\Program Files\\Vorn\\VornUpdate", chDrive);
+    // 33 characters: always fits.
+    (void)StringCchPrintfA(g_szSuiteLocation, sizeof(g_szSuiteLocation),
+                           "%c:\\Program Files\\Vorn\\VornUpdate", chDrive);
 }
 
 // Reads the packaged version from the manifest beside the launcher; FALSE

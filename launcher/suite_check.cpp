@@ -59,8 +59,9 @@ bool IsNewerVersion(const VersionTriple& a, const VersionTriple& b)
 static void TraceVersion(const char* pszFormat, const VersionTriple& version)
 {
     char szLine[TEXT_BUFFER_SIZE];
-    StringCchPrintfA(szLine, sizeof(szLine), pszFormat, version.nMajor,
-                     version.nMinor, version.nPatch);
+    // The caller's short label and three ints: always fits.
+    (void)StringCchPrintfA(szLine, sizeof(szLine), pszFormat, version.nMajor,
+                           version.nMinor, version.nPatch);
     OutputDebugStringA(szLine);
 }
 
@@ -88,7 +89,8 @@ static VersionTriple ParsePackageVersion(const char* pszPackageVersion)
     // The caller's text is parsed again on the second check, so the
     // tokenizer works on a copy.
     char szWork[TEXT_BUFFER_SIZE];
-    StringCchPrintfA(szWork, sizeof(szWork), "%s", pszPackageVersion);
+    // Always fits: the packaged version comes from a buffer of this size.
+    (void)StringCchPrintfA(szWork, sizeof(szWork), "%s", pszPackageVersion);
     return ParseVersionText(szWork, false);
 }
 

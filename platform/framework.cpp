@@ -4,7 +4,7 @@
 
 static CWinApp* g_pApp = NULL;
 
-CWinApp::CWinApp()
+CWinApp::CWinApp() noexcept
 {
     g_pApp = this;
 }

@@ -11,7 +11,9 @@
 
 class CWinApp {
 public:
-    CWinApp();
+    // Cannot fail: the application object is a global, constructed before
+    // anything could catch what its constructor threw.
+    CWinApp() noexcept;
 
     // The start-up hook. FALSE ends the process without a message loop.
     virtual BOOL InitInstance();

@@ -32,12 +32,15 @@ typedef LONG LSTATUS;
 typedef DWORD REGSAM;
 typedef LONG HRESULT;
 
-typedef struct HWND__* HWND;
-typedef struct HINSTANCE__* HINSTANCE;
-typedef struct HKEY__* HKEY;
+// Each handle its own pointer type, as with Windows' STRICT; not under
+// Windows' tag names (HWND__, _FILETIME, ...), which C++ reserves to the
+// compiler and its library.
+typedef struct HWND_tag* HWND;
+typedef struct HINSTANCE_tag* HINSTANCE;
+typedef struct HKEY_tag* HKEY;
 typedef HKEY* PHKEY;
-typedef struct _FILETIME* PFILETIME;
-typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef struct FILETIME* PFILETIME;
+typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 
 #define WINAPI
 #define TRUE 1
@@ -57,17 +60,19 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define STRSAFE_MAX_CCH 2147483647u
 #define SUCCEEDED(hr) ((HRESULT)(hr) >= 0)
 
-#define ERROR_SUCCESS 0L
-#define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_ACCESS_DENIED 5L
-#define ERROR_INVALID_HANDLE 6L
-#define ERROR_NOT_ENOUGH_MEMORY 8L
-#define ERROR_INVALID_PARAMETER 87L
-#define ERROR_INSUFFICIENT_BUFFER 122L
-#define ERROR_BAD_EXE_FORMAT 193L
-#define ERROR_MORE_DATA 234L
-#define ERROR_NO_MORE_ITEMS 259L
-#define ERROR_BADDB 1009L
+// Of type LONG, as Windows' 2L is where long has 32 bits; 2L here would be a
+// 64-bit long, narrowed wherever a status is kept.
+#define ERROR_SUCCESS ((LONG)0)
+#define ERROR_FILE_NOT_FOUND ((LONG)2)
+#define ERROR_ACCESS_DENIED ((LONG)5)
+#define ERROR_INVALID_HANDLE ((LONG)6)
+#define ERROR_NOT_ENOUGH_MEMORY ((LONG)8)
+#define ERROR_INVALID_PARAMETER ((LONG)87)
+#define ERROR_INSUFFICIENT_BUFFER ((LONG)122)
+#define ERROR_BAD_EXE_FORMAT ((LONG)193)
+#define ERROR_MORE_DATA ((LONG)234)
+#define ERROR_NO_MORE_ITEMS ((LONG)259)
+#define ERROR_BADDB ((LONG)1009)
 
 #define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
 #define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
@@ -80,7 +85,7 @@ typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define REG_DWORD 4u
 #define REG_MULTI_SZ 7u
 
-typedef struct _STARTUPINFOA {
+typedef struct STARTUPINFOA {
     DWORD cb;
     LPSTR lpReserved;
     LPSTR lpDesktop;
@@ -101,7 +106,7 @@ typedef struct _STARTUPINFOA {
     HANDLE hStdError;
 } STARTUPINFOA, *LPSTARTUPINFOA;
 
-typedef struct _PROCESS_INFORMATION {
+typedef struct PROCESS_INFORMATION {
     HANDLE hProcess;
     HANDLE hThread;
     DWORD dwProcessId;

@@ -146,14 +146,18 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT)
 {
     const int ID_OK = 1;
-    fprintf(stderr, "%s: %s\n", lpCaption != NULL ? lpCaption : "Error",
-            lpText != NULL ? lpText : "");
+    // A line that standard error does not take has nowhere else to go; the
+    // box is answered as if OK was pressed all the same.
+    (void)fprintf(stderr, "%s: %s\n",
+                  lpCaption != NULL ? lpCaption : "Error",
+                  lpText != NULL ? lpText : "");
     return ID_OK;
 }
 
 // Appends one byte of debugger text to the line, escaped C-style when it is
 // a control character or a backslash, so that a text is one line. The
-// line is written out whenever it might not hold another escape.
+// line is written out whenever it might not hold another escape. Writes
+// are not checked: as on Windows, debugger output cannot fail its caller.
 static void AppendEscaped(char* pszLine, size_t cbLine, size_t* pcch,
                           unsigned char ch)
 {
@@ -170,7 +174,7 @@ static void AppendEscaped(char* pszLine, size_t cbLine, size_t* pcch,
         cch = snprintf(pszLine + *pcch, cbLine - *pcch, "%c", ch);
     *pcch += (size_t)cch;
     if (*pcch + sizeof("\\xNN") >= cbLine) {
-        fwrite(pszLine, 1, *pcch, stderr);
+        (void)fwrite(pszLine, 1, *pcch, stderr);
         *pcch = 0;
     }
 }
@@ -186,5 +190,5 @@ void OutputDebugStringA(LPCSTR lpOutputString)
     for (const char* p = lpOutputString; *p != '\0'; p++)
         AppendEscaped(szLine, sizeof(szLine), &cch, (unsigned char)*p);
     szLine[cch++] = '\n';
-    fwrite(szLine, 1, cch, stderr);
+    (void)fwrite(szLine, 1, cch, stderr);
 }

@@ -27,7 +27,8 @@ static bool JoinText(char* pszOut, size_t cbOut, const char* pszFirst,
     if (cchFirst + cchSecond >= cbOut)
         return false;
     memmove(pszOut, pszFirst, cchFirst);
-    memmove(pszOut + cchFirst, pszSecond, cchSecond + 1);
+    memmove(pszOut + cchFirst, pszSecond, cchSecond);
+    pszOut[cchFirst + cchSecond] = '\0';
     return true;
 }
 

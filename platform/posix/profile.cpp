@@ -119,7 +119,8 @@ public:
         while (cch > 0 && pszDefault[cch - 1] == ' ')
             --cch;
         memcpy(m_pszOut, pszDefault, cch <= m_cchRoom ? cch : m_cchRoom + 1);
-        return EndCopy(m_pszOut, m_cchRoom, cch, cch ? pszDefault[cch - 1] : 0);
+        return EndCopy(m_pszOut, m_cchRoom, cch,
+                       cch ? pszDefault[cch - 1] : '\0');
     }
 
 private:

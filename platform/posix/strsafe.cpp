@@ -5,6 +5,7 @@
 
 #include "platform/winapi.h"
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): Windows' own signature, as the core calls it
 HRESULT StringCchPrintfA(LPSTR pszDest, size_t cchDest, LPCSTR pszFormat, ...)
 {
     if (cchDest == 0 || cchDest > STRSAFE_MAX_CCH)
