@@ -83,9 +83,15 @@ struct Work {
     }
 };
 
+void Say(const std::string& message)
+{
+    // Standard error is where the packager looks; it has no other place.
+    (void)fprintf(stderr, "romgate-pack: %s\n", message.c_str());
+}
+
 bool Fail(const std::string& message)
 {
-    fprintf(stderr, "romgate-pack: %s\n", message.c_str());
+    Say(message);
     return false;
 }
 
@@ -127,7 +133,7 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            fputs(kHelp, stdout);
+            (void)fputs(kHelp, stdout);
             exit(0);
         }
         if (arg == "--zip") {
@@ -159,9 +165,8 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
 
 std::string FormatVersion(const uint16_t version[4])
 {
-    char sz[32];
-    snprintf(sz, sizeof(sz), "%u.%u.%u.%u", version[0], version[1], version[2], version[3]);
-    return sz;
+    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
+           std::to_string(version[2]) + "." + std::to_string(version[3]);
 }
 
 // True when path is missing or an empty folder.
@@ -213,8 +218,8 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, std::string* p
         std::string declared = FormatVersion(setup.productVersion);
         setupWhat = "installer, ProductVersion " + declared;
         if (declared.compare(0, version.strRead.size() + 1, version.strRead + ".") != 0) {
-            fprintf(stderr, "romgate-pack: warning: %s declares ProductVersion %s, not %s\n",
-                    options.setup.c_str(), declared.c_str(), options.version.c_str());
+            Say("warning: " + options.setup + " declares ProductVersion " + declared +
+                 ", not " + options.version);
             setupWhat += " (differs: warned)";
         }
     }

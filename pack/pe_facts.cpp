@@ -65,7 +65,7 @@ void ReadProductVersion(const Image& image, uint64_t offOptional, bool bPe32Plus
     uint64_t dirs = offOptional + (bPe32Plus ? 112 : 96);
     uint32_t cDirs = b.U32(offOptional + (bPe32Plus ? 108 : 92));
     uint64_t resources = cDirs > kResourceDirectory
-                             ? image.OffsetOf(b.U32(dirs + 8 * kResourceDirectory))
+                             ? image.OffsetOf(b.U32(dirs + 8ull * kResourceDirectory))
                              : 0;
     if (resources == 0)
         return;

@@ -10,6 +10,7 @@ bool RunTool(const std::vector<std::string>& argv, const std::string& cwd,
              const std::string& stdoutPath, const std::string& logPath)
 {
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv)
         args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);

@@ -1,7 +1,6 @@
 #include "pack/version_check.h"
 
 #include <limits.h>
-#include <stdio.h>
 
 #include "launcher/suite_check.h"
 #include "platform/posix/profile.h"
@@ -58,9 +57,8 @@ VersionCheck CheckVersionText(const std::string& text)
         check.strRead = "no version (\"Can't find VORNUpdate.ini file\")";
     } else {
         VersionTriple read = ParseVersionText(szValue, false);
-        char szRead[40];
-        snprintf(szRead, sizeof(szRead), "%d.%d.%d", read.nMajor, read.nMinor, read.nPatch);
-        check.strRead = szRead;
+        check.strRead = std::to_string(read.nMajor) + "." + std::to_string(read.nMinor) + "." +
+                        std::to_string(read.nPatch);
     }
     check.strProblem = Problem(text);
     return check;

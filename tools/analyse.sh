@@ -1,6 +1,7 @@
 #!/bin/sh
 # Static analysis of the product code as each build compiles it: clang-tidy
-# (checks in .clang-tidy) and cppcheck, over launcher/ and platform/ from the
+# (checks in .clang-tidy) and cppcheck, over launcher/, platform/ and pack/
+# (romgate-pack) from the
 # compile commands of the linux and windows presets, which must be
 # configured. Tests and their helpers, and the Wine demo's sample suite
 # (examples/win32: a stand-in for the vendor's installer, never in a
@@ -33,7 +34,7 @@ for preset in sys.argv[1:]:
     kept = {}
     for entry in json.load(open(os.path.join(build, "compile_commands.json"))):
         name = os.path.relpath(entry["file"])
-        if not name.startswith(("launcher/", "platform/")) or name in kept:
+        if not name.startswith(("launcher/", "platform/", "pack/")) or name in kept:
             continue
         arguments = []
         for argument in shlex.split(entry["command"]):
