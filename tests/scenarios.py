@@ -114,8 +114,6 @@ ROWS = [
     row("truncated registry file: unreadable, so setup and default folder",
         only="linux", registry_file=dict(cut=60), **dict(SAME, **UNREGISTERED,
                                                       trace=[])),
-    row("manifest after a megabyte line of binary", only="linux",
-        manifest="\x01\xff" * 2**19 + "\n" + MANIFEST, **SAME),
     row("manifest path of 255 characters", pkg=folder_of_length(240), **dict(
         SAME, children=[flash(OLD, folder_of_length(240))])),
     row("manifest path of 256 characters: out of reach",
