@@ -113,7 +113,8 @@ BOOL CloseHandle(HANDLE h)
 // Rows: the calls, "in" the launcher's folder, "on" the default folder's drive
 // ("-": unset). A module path cut short (260 of 260) or a folder of 256 is
 // refused and left empty, a manifest path of 256 never read. A5 5C is one
-// character in code page 950, a lead byte at the end leads none. Default: Windows' drive, else C:.
+// character in code page 950, a lead byte at the end leads none. Default: Windows' drive, else
+// (unreadable, or cut short) C:.
 TEST(LauncherTest, FindsItsFolderAndDefaultFolder)
 {
     const std::string r(256, 'r'), d255 = "C:\\" + std::string(252, 'd'),
@@ -135,6 +136,7 @@ TEST(LauncherTest, FindsItsFolderAndDefaultFolder)
         {{cjk}, "ini C:\\Pkg\\\xA5\\VORNUpdate.ini|box in C:\\Pkg\\\xA5 on C"},
         {{"C:\\Pkg\\R.exe", "D:\\W"}, pkg + " on D"},
         {{"C:\\Pkg\\R.exe", ""}, pkg + " on C"},
+        {{"C:\\Pkg\\R.exe", "D:\\" + r}, pkg + " on C"},
     };
     for (const auto& row : rows) {
         g_world = row.world;
@@ -201,7 +203,8 @@ TEST(LauncherTest, ReadsAndOrdersVersions)
 
 // A refused full-access open, no subkey or one whose name needs 257 bytes
 // means setup, with nothing unread traced. Location replaces the folder when
-// it fits 256 bytes, cut at its first zero byte or else at 255 characters.
+// it fits 256 bytes, cut at its first zero byte or else at 255 characters;
+// a missing one leaves it.
 TEST(LauncherTest, ChecksTheRegisteredSuite)
 {
     const std::string z(1, '\0'), s255(255, 'b'), s256(256, 'c'),
@@ -220,6 +223,7 @@ TEST(LauncherTest, ChecksTheRegisteredSuite)
         {ERROR_SUCCESS, "2.1.0", s256 + z, read + "D:\\Kept"},
         {ERROR_SUCCESS, "2.1.0", s256, read + s256.substr(0, 255)},
         {ERROR_SUCCESS, "2.1.0", e, read + e},
+        {ERROR_SUCCESS, "2.1.0", "", read + "D:\\Kept"},
     };
     for (const auto& row : rows) {
         g_world = World();
