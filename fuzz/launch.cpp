@@ -1,0 +1,33 @@
+// The whole launch on the scripted machine, with what the launcher reads from the input. The fake
+// checks each command line started (terminated, under 512 bytes), and a failed check of the fake
+// stops the run; a second run traces the same calls.
+#include <gtest/gtest.h>
+
+#include "fuzz/fuzz.h"
+#include "launcher/launcher_app.h"
+#include "tests/unit/fake_platform.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    GTEST_FLAG_SET(break_on_failure, true);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    const World world = {input.ConsumeRandomLengthString(),  // the launcher's own path
+                         input.ConsumeRandomLengthString(),  // the Windows directory
+                         input.ConsumeRandomLengthString(),  // the manifest's Version
+                         input.ConsumeBool(),                // code page 950
+                         (LSTATUS)(input.ConsumeBool() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED),
+                         input.ConsumeRandomLengthString(),        // the version subkey
+                         input.ConsumeRemainingBytesAsString()};  // the bytes of Location
+    auto run = [&] {
+        g_world = world;
+        CLauncherApp().InitInstance();
+        return g_world.log;
+    };
+    CHECK(run() == run());
+    return 0;
+}
