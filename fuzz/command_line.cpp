@@ -1,7 +1,6 @@
-// The argv split and program search with buffer sizes and the line from the input. Storage of the
-// line's length and a pointer per two bytes always suffice; smaller buffers give the same
-// arguments or fail. A program found (the search only reads the file system) is a regular file,
-// its path terminated in its buffer, and found again alike.
+// The argv split and program search with buffer sizes and line from the input. Storage of the
+// line's length and a pointer per two bytes suffice; smaller buffers split alike or fail. A program
+// found (the search only reads files) is a regular file, terminated in its buffer, found alike.
 #include <sys/stat.h>
 
 #include <vector>

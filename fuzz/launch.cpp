@@ -1,15 +1,19 @@
 // The whole launch on the scripted machine, with what the launcher reads from the input. The fake
-// checks each command line started (terminated, under 512 bytes), and a failed check of the fake
-// stops the run; a second run traces the same calls.
+// checks each command line started (terminated, under 512 bytes); a second run traces alike.
 #include <gtest/gtest.h>
 
 #include "fuzz/fuzz.h"
 #include "launcher/launcher_app.h"
 #include "tests/unit/fake_platform.h"
 
+// A failed check of the fake ends the run as an abort, whose input libFuzzer keeps.
+struct AbortOnFailure : testing::EmptyTestEventListener {
+    void OnTestPartResult(const testing::TestPartResult& r) override { CHECK(!r.failed()); }
+};
+
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    GTEST_FLAG_SET(break_on_failure, true);
+    testing::UnitTest::GetInstance()->listeners().Append(new AbortOnFailure);
     return 0;
 }
 

@@ -1,14 +1,12 @@
-// The profile reader with the buffer's size, section, key and default (each may be NULL) and the
-// text from the input: nothing written from the size on, the answer terminated where its count
-// says, the same twice.
+// The profile reader with the buffer size, section, key, default (each may be NULL) and text from
+// the input: nothing written from the size on, terminated where its count says, the same twice.
 #include "fuzz/fuzz.h"
 #include "platform/posix/profile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const DWORD cch = input.ConsumeIntegral<uint8_t>();
-    const uint8_t nulls = input.ConsumeIntegral<uint8_t>();
+    const DWORD cch = input.ConsumeIntegral<uint8_t>(), nulls = input.ConsumeIntegral<uint8_t>();
     auto name = [&] { return input.ConsumeRandomLengthString(); };
     const std::string section = name(), key = name(), def = name();
     const std::string text = input.ConsumeRemainingBytesAsString();
