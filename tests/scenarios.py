@@ -14,7 +14,9 @@ DEFAULT = r"C:\Program Files\Vorn\VornUpdate"
 GONG = "C:\\t\\\u529f"  # 功 is A5 5C in code page 950: a 0x5C trail byte
 # Where unquoted paths lead: C:\Program Files\... and C:\t\Pkg Dir\...
 PLANTED = [r"C:\Program.exe", r"C:\t\Pkg.exe"]
-SUITES = [OLD, NEW, DEFAULT, "C:"]  # each holds a recording Chipburn.exe
+# Each holds a recording Chipburn.exe; the last is where "%SystemDrive%" leads
+# from C:\ when it is not expanded.
+SUITES = [OLD, NEW, DEFAULT, "C:", r"C:\%SystemDrive%"]
 TOOL = ("Warming", "Please terminate the VORNUpdate tool and try again.")
 GLORIM = ("Warming", "Please terminate the Glorim tool and try again.")
 NO_MANIFEST = ("Error Message", "Can't find VORNUpdate.ini file")
@@ -55,7 +57,7 @@ def row(name, **kw):
     command line, or (command line, the program that runs)."""
     return dict(dict(
         name=name, only=None, pkg=PKG, exe=None, manifest=MANIFEST,
-        setup=True, registered=None, reg64=None, registry_file={},
+        setup=True, registered=None, location_type="REG_SZ", reg64=None, registry_file={},
         windows=[], setup_does="", args=[], cwd_on_c=False, cp950=False,
         children=[], box=None, trace=[], grandchild=False), **kw)
 
@@ -114,12 +116,26 @@ ROWS = [
     row("truncated registry file: unreadable, so setup and default folder",
         only="linux", registry_file=dict(cut=60), **dict(SAME, **UNREGISTERED,
                                                       trace=[])),
-    row("manifest after a megabyte line of binary", only="linux",
-        manifest="\x01\xff" * 2**19 + "\n" + MANIFEST, **SAME),
     row("manifest path of 255 characters", pkg=folder_of_length(240), **dict(
         SAME, children=[flash(OLD, folder_of_length(240))])),
     row("manifest path of 256 characters: out of reach",
         pkg=folder_of_length(241), box=NO_MANIFEST),
+    row("own path of 259 characters: fits MAX_PATH, runs", only="wine",
+        pkg=folder_of_length(240), exe="R" * 14 + ".exe", **dict(
+            SAME, children=[flash(OLD, folder_of_length(240))])),
+    row("Location of type REG_DWORD: its bytes up to a zero, C:", only="wine",
+        registered=("2.1.0", "0x3a43"), location_type="REG_DWORD",
+        children=[flash("C:")], trace=trace("2.1.0", "2.1.0")),
+    row("REG_EXPAND_SZ Location: %SystemDrive% kept as written", only="wine",
+        registered=("2.1.0", "%SystemDrive%"), location_type="REG_EXPAND_SZ",
+        cwd_on_c=True, children=[(flash("%SystemDrive%"), SUITES[-1] + r"\Chipburn.exe")],
+        trace=trace("2.1.0", "2.1.0")),
+    row("Location of 300 bytes: does not fit, default folder", only="wine",
+        registered=("2.1.0", "C:\\" + "x" * 296), children=[flash(DEFAULT)],
+        trace=trace("2.1.0", "2.1.0")),
+    row("version subkey of 255 characters: read whole", only="wine",
+        registered=("2.1." + "0" * 251, OLD), children=[flash(OLD)],
+        trace=trace("2.1.0", "2.1." + "0" * 251)[:-1] + ["Installed Version = 2.1.0"]),
 ]
 
 

@@ -25,11 +25,13 @@ unsigned char FoldCase(unsigned char ch)
 
 // Compares a name arriving byte by byte with a wanted name, ignoring ASCII
 // case and the white space around the arriving name. The wanted name is
-// trimmed, so white space inside it must match exactly.
+// trimmed, so white space inside it must match exactly. A NUL byte ends the
+// arriving name as it ends a C string, white space before it included, as in
+// Wine, which keeps the name whole and compares it as a string.
 struct NameMatcher {
     const char* pszWanted;
     size_t cchWanted, cchMatched;
-    bool bFailed;
+    bool bFailed, bEnded, bSpaceAfter;
 
     explicit NameMatcher(const char* pszName)
     {
@@ -44,15 +46,22 @@ struct NameMatcher {
     void Restart()
     {
         cchMatched = 0;
-        bFailed = false;
+        bFailed = bEnded = bSpaceAfter = false;
     }
     void Add(unsigned char ch)
     {
-        if (bFailed || (IsProfileSpace(ch) &&
-                        (cchMatched == 0 || cchMatched == cchWanted)))
+        if (bFailed || bEnded)
             return;
-        bFailed = cchMatched == cchWanted ||
-                  FoldCase(ch) != FoldCase(pszWanted[cchMatched++]);
+        if (ch == '\0') {
+            bEnded = true;
+            bFailed = cchMatched != cchWanted || bSpaceAfter;
+        } else if (IsProfileSpace(ch) &&
+                   (cchMatched == 0 || cchMatched == cchWanted)) {
+            bSpaceAfter = cchMatched > 0;
+        } else {
+            bFailed = cchMatched == cchWanted ||
+                      FoldCase(ch) != FoldCase(pszWanted[cchMatched++]);
+        }
     }
     bool Matches() const { return !bFailed && cchMatched == cchWanted; }
 };
@@ -94,16 +103,25 @@ public:
 
     bool IsDone() const { return m_bDone; }
 
-    // Takes the next piece of text; false once the answer is known.
+    // Takes the next piece of text; false once the answer is known. A
+    // byte-order mark at the start of the first piece says how to read it.
     bool Feed(const char* p, size_t cb)
     {
         if (m_bFirstPiece && cb >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
             p += 3;
             cb -= 3;
+        } else if (m_bFirstPiece && cb >= 2 && memcmp(p, "\xFF\xFE", 2) == 0) {
+            m_bUtf16 = true;
+            p += 2;
+            cb -= 2;
         }
         m_bFirstPiece = false;
-        for (size_t i = 0; i < cb && !m_bDone; ++i)
-            AddByte((unsigned char)p[i]);
+        for (size_t i = 0; i < cb && !m_bDone; ++i) {
+            if (m_bUtf16)
+                AddUtf16Byte((unsigned char)p[i]);
+            else
+                AddByte((unsigned char)p[i]);
+        }
         return !m_bDone;
     }
 
@@ -111,6 +129,8 @@ public:
     // spaces dropped from it, as Windows does) and returns its length.
     DWORD Finish(const char* pszDefault)
     {
+        if (m_wHighSurrogate != 0 && !m_bDone)
+            AddCodePoint(0xFFFD);
         EndLine();
         if (m_bFound)
             return EndCopy(m_pszOut, m_cchRoom, m_cchTrimmed, m_chLast);
@@ -124,6 +144,47 @@ public:
     }
 
 private:
+    // UTF-16LE text is parsed as the UTF-8 it stands for, the hosted layer's
+    // code page. A surrogate without its partner stands for U+FFFD; an odd
+    // last byte is no character and is dropped.
+    void AddUtf16Byte(unsigned char ch)
+    {
+        m_bOddByte = !m_bOddByte;
+        if (m_bOddByte) {
+            m_chLowByte = ch;
+            return;
+        }
+        unsigned int unit = m_chLowByte | (unsigned int)ch << 8;
+        unsigned int high = m_wHighSurrogate;
+        m_wHighSurrogate = 0;
+        if (high != 0 && unit >= 0xDC00 && unit <= 0xDFFF)
+            return AddCodePoint(0x10000 + ((high - 0xD800) << 10) +
+                                (unit - 0xDC00));
+        if (high != 0)
+            AddCodePoint(0xFFFD);
+        if (unit >= 0xD800 && unit <= 0xDBFF)
+            m_wHighSurrogate = unit;
+        else
+            AddCodePoint(unit >= 0xDC00 && unit <= 0xDFFF ? 0xFFFD : unit);
+    }
+
+    void AddCodePoint(unsigned int cp)
+    {
+        if (cp < 0x80)
+            return AddByte((unsigned char)cp);
+        if (cp < 0x800) {
+            AddByte((unsigned char)(0xC0 | cp >> 6));
+        } else if (cp < 0x10000) {
+            AddByte((unsigned char)(0xE0 | cp >> 12));
+            AddByte((unsigned char)(0x80 | (cp >> 6 & 0x3F)));
+        } else {
+            AddByte((unsigned char)(0xF0 | cp >> 18));
+            AddByte((unsigned char)(0x80 | (cp >> 12 & 0x3F)));
+            AddByte((unsigned char)(0x80 | (cp >> 6 & 0x3F)));
+        }
+        AddByte((unsigned char)(0x80 | (cp & 0x3F)));
+    }
+
     void AddByte(unsigned char ch)
     {
         if (ch == '\n' || ch == '\r')
@@ -156,15 +217,20 @@ private:
         }
     }
 
-    // Leading white space is skipped; a NUL ends the value, as the caller's
-    // string would show it.
+    // Leading white space is skipped, trailing white space dropped at the
+    // end of the line. A NUL ends the value as the caller's string shows it,
+    // white space before it included, as in Wine, which keeps the line whole.
     void AddValueByte(unsigned char ch)
     {
         if (m_bValueEnded || (m_cchSeen == 0 && IsProfileSpace(ch)))
             return;
         m_bValueEnded = ch == '\0';
-        if (m_bValueEnded)
+        if (m_bValueEnded) {
+            if (m_cchTrimmed != m_cchSeen)
+                m_chLast = ' ';  // white space closes no quote
+            m_cchTrimmed = m_cchSeen;
             return;
+        }
         if (m_cchSeen <= m_cchRoom)
             m_pszOut[m_cchSeen] = (char)ch;
         ++m_cchSeen;
@@ -178,6 +244,10 @@ private:
     {
         if (m_state == kValue) {
             m_bFound = m_bDone = true;
+        } else if (m_state == kKey && m_key.Matches()) {
+            // A key without '=' has no value, and only the first key of
+            // the name counts (as in Wine): the answer is the default.
+            m_bDone = true;
         } else if (m_state == kSection && m_bBracket) {
             // The first section of the name ended without the key.
             m_bDone = m_bInSection;
@@ -190,9 +260,12 @@ private:
     char* m_pszOut;
     size_t m_cchRoom, m_cchSeen = 0, m_cchTrimmed = 0;
     char m_chLast = 0;
+    unsigned char m_chLowByte = 0;
+    unsigned int m_wHighSurrogate = 0;
     LineState m_state = kLineStart;
     bool m_bInSection, m_bDone, m_bFound = false, m_bFirstPiece = true;
     bool m_bBracket = false, m_bBracketMatches = false, m_bValueEnded = false;
+    bool m_bUtf16 = false, m_bOddByte = false;
 };
 
 // The text and the file entry points alike: the cases Windows answers

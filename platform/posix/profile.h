@@ -4,19 +4,21 @@
 // whose first non-blank byte is '[' and which holds a ']' opens the section
 // named between the '[' and its last ']' (without one the line is ignored);
 // a line starting with ';' is a comment; any other line is "key=value",
-// split at the first '=' (without one it names no value). Names and
-// values lose the white space around them (^Z counts as white space, as
-// Windows treats it); names compare ignoring ASCII case. Keys before the
-// first section belong to the section named "". Only the first section of a
-// name is searched and its first matching key wins, as Wine does. A UTF-8
-// byte-order mark at the start is skipped.
+// split at the first '=' (without one it is a key with no value, whose
+// lookup answers the default). Names and values lose the white space around
+// them (^Z counts as white space, as Windows treats it); names compare
+// ignoring ASCII case. Keys before the first section belong to the section
+// named "". Only the first section of a name is searched and only its first
+// key of the name counts, as Wine does. A UTF-8 byte-order mark at the start
+// is skipped; with a UTF-16LE one the text is read as the UTF-8 it stands for.
 //
 // The text is read byte by byte with only the current line's state kept, so
 // a file of any size or a line of any length costs no memory beyond the
 // caller's buffer, and a long key is compared whole, never cut. Bad input
-// still gets a defined answer: a NUL byte is an ordinary byte in a name (so
-// such a name never matches) and ends a value (what the caller's string
-// would show anyway); binary noise is just lines that match nothing.
+// still gets a defined answer, Wine's: a NUL byte ends a name or a value as
+// it ends a C string (what the caller's string would show anyway), and
+// binary noise is just lines that match nothing. tests/profile_corpus holds
+// the cases, compared with Wine's answers by the Windows tests.
 #ifndef ROMGATE_POSIX_PROFILE_H
 #define ROMGATE_POSIX_PROFILE_H
 

@@ -1,119 +1,18 @@
-// The launcher on a scripted machine, for what no real run can reach: buffer
-// limits, refused and failing registry reads, version reading and order, the
-// double-byte scan. Each platform operation answers from g_world and logs.
+// The launcher on the scripted machine, for what no real run can reach: buffer limits, refused
+// and failing registry reads, version reading and order, the double-byte scan.
 #include <gtest/gtest.h>
-#include <string.h>
+#include <stdio.h>
 
+#include "fake_platform.h"
 #include "launcher/child_runs.h"
 #include "launcher/launcher_app.h"
 #include "launcher/suite_check.h"
 
-namespace
-{
-
-struct World {
-    std::string module = "C:\\Pkg\\R.exe", windowsDir = "C:\\W",
-                version = "";            // any manifest's Version
-    bool codePage950 = false;            // bytes 0x81 to 0xFE lead a character
-    LSTATUS openStatus = ERROR_SUCCESS;  // of the suite's key; its first subkey (empty: none),
-    std::string subkey = "2.1.0", location = "",
-                log = "";  // Location's bytes, the calls joined by '|'
-} g_world;
-const HANDLE kProcess = (HANDLE)(uintptr_t)0x10, kThread = (HANDLE)(uintptr_t)0x20,
-             kKey = (HANDLE)(uintptr_t)0x30;
-
-void Log(const std::string& line) { g_world.log += (g_world.log.empty() ? "" : "|") + line; }
-
-// Copies at most cch - 1 characters over backslashes and a last terminator (a
-// scan past the answer finds separators); a text cut short answers cch.
-DWORD Answer(const std::string& text, char* psz, DWORD cch, DWORD cchExpected)
-{
-    EXPECT_EQ(cch, cchExpected) << text;
-    snprintf(psz, cch, "%s", std::string(cch - 1, '\\').c_str());
-    snprintf(psz, cch, "%s", text.c_str());
-    return text.size() < cch ? (DWORD)text.size() : cch;
-}
-
-// Copies bytes, with cbMore more for a name's terminator, into a buffer of
-// *pcb poisoned with backslashes: none for no bytes, or ERROR_MORE_DATA.
-LSTATUS Give(const std::string& bytes, size_t cbMore, void* p, DWORD* pcb, LSTATUS none)
-{
-    memset(p, '\\', *pcb);
-    if (bytes.empty() || bytes.size() + cbMore > *pcb)
-        return bytes.empty() ? none : ERROR_MORE_DATA;
-    memcpy(p, bytes.c_str(), bytes.size() + cbMore);
-    *pcb = (DWORD)bytes.size();
-    return ERROR_SUCCESS;
-}
-
-}  // namespace
-
-HWND FindWindowA(LPCSTR, LPCSTR) { return NULL; }
-int MessageBoxA(HWND, LPCSTR, LPCSTR, UINT)
-{
-    Log("box");
-    return 1;
-}
-void OutputDebugStringA(LPCSTR pszText) { Log(pszText); }
-BOOL IsDBCSLeadByte(BYTE ch) { return g_world.codePage950 && ch >= 0x81 && ch <= 0xFE; }
-UINT GetWindowsDirectoryA(LPSTR psz, UINT cch) { return Answer(g_world.windowsDir, psz, cch, 256); }
-DWORD GetModuleFileNameA(HINSTANCE, LPSTR psz, DWORD cch)
-{
-    return Answer(g_world.module, psz, cch, 260);
-}
-DWORD GetPrivateProfileStringA(LPCSTR, LPCSTR, LPCSTR, LPSTR psz, DWORD cch, LPCSTR pszFile)
-{
-    Log(std::string("ini ") + pszFile);
-    return Answer(g_world.version, psz, cch, 255);
-}
-LSTATUS RegOpenKeyExA(HKEY, LPCSTR, DWORD dwOptions, REGSAM sam, PHKEY phKey)
-{
-    Log(sam == KEY_ALL_ACCESS && !dwOptions ? "open" : "open?");
-    *phKey = (HKEY)kKey;
-    return g_world.openStatus;
-}
-LSTATUS RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE pData, LPDWORD pcb)
-{
-    return Give(g_world.location, 0, pData, pcb, ERROR_FILE_NOT_FOUND);
-}
-LSTATUS RegEnumKeyExA(HKEY, DWORD dwIndex, LPSTR pszName, LPDWORD pcch, LPDWORD, LPSTR, LPDWORD,
-                      PFILETIME)
-{
-    return dwIndex == 0 ? Give(g_world.subkey, 1, pszName, pcch, ERROR_NO_MORE_ITEMS)
-                        : ERROR_NO_MORE_ITEMS;
-}
-LSTATUS RegCloseKey(HKEY hKey)
-{
-    Log(hKey == (HKEY)kKey ? "close key" : "close other");
-    return ERROR_SUCCESS;
-}
-
-BOOL CreateProcessA(LPCSTR pszApp, LPSTR pszLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
-                    BOOL bInherit, DWORD dwFlags, LPVOID, LPCSTR, LPSTARTUPINFOA pStartup,
-                    LPPROCESS_INFORMATION pInfo)
-{
-    EXPECT_TRUE(!pszApp && !bInherit && dwFlags == CREATE_NO_WINDOW &&
-                pStartup->cb == sizeof(STARTUPINFOA));
-    Log(std::string("run ") + pszLine);
-    *pInfo = {kProcess, kThread, 1, 1};
-    return strstr(pszLine, "Gone\\") == NULL;
-}
-
-DWORD WaitForSingleObject(HANDLE h, DWORD ms)
-{
-    Log(h == kProcess && ms == INFINITE ? "wait" : "?");
-    return 0;
-}
-BOOL CloseHandle(HANDLE h)
-{
-    Log(h == kProcess ? "close process" : h == kThread ? "close thread" : "?");
-    return 1;
-}
-
 // Rows: the calls, "in" the launcher's folder, "on" the default folder's drive
 // ("-": unset). A module path cut short (260 of 260) or a folder of 256 is
 // refused and left empty, a manifest path of 256 never read. A5 5C is one
-// character in code page 950, a lead byte at the end leads none. Default: Windows' drive, else C:.
+// character in code page 950, a lead byte at the end leads none. Default: Windows' drive, else
+// (unreadable, or cut short) C:.
 TEST(LauncherTest, FindsItsFolderAndDefaultFolder)
 {
     const std::string r(256, 'r'), d255 = "C:\\" + std::string(252, 'd'),
@@ -135,6 +34,7 @@ TEST(LauncherTest, FindsItsFolderAndDefaultFolder)
         {{cjk}, "ini C:\\Pkg\\\xA5\\VORNUpdate.ini|box in C:\\Pkg\\\xA5 on C"},
         {{"C:\\Pkg\\R.exe", "D:\\W"}, pkg + " on D"},
         {{"C:\\Pkg\\R.exe", ""}, pkg + " on C"},
+        {{"C:\\Pkg\\R.exe", "D:\\" + r}, pkg + " on C"},
     };
     for (const auto& row : rows) {
         g_world = row.world;
@@ -201,7 +101,8 @@ TEST(LauncherTest, ReadsAndOrdersVersions)
 
 // A refused full-access open, no subkey or one whose name needs 257 bytes
 // means setup, with nothing unread traced. Location replaces the folder when
-// it fits 256 bytes, cut at its first zero byte or else at 255 characters.
+// it fits 256 bytes, cut at its first zero byte or else at 255 characters;
+// a missing one leaves it.
 TEST(LauncherTest, ChecksTheRegisteredSuite)
 {
     const std::string z(1, '\0'), s255(255, 'b'), s256(256, 'c'),
@@ -220,6 +121,7 @@ TEST(LauncherTest, ChecksTheRegisteredSuite)
         {ERROR_SUCCESS, "2.1.0", s256 + z, read + "D:\\Kept"},
         {ERROR_SUCCESS, "2.1.0", s256, read + s256.substr(0, 255)},
         {ERROR_SUCCESS, "2.1.0", e, read + e},
+        {ERROR_SUCCESS, "2.1.0", "", read + "D:\\Kept"},
     };
     for (const auto& row : rows) {
         g_world = World();

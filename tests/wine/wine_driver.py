@@ -84,7 +84,8 @@ def lay_out(r):
         reg("delete", r"HKLM\Software\Vorn", view=view)
         if record:
             version, location = record
-            reg("add", SUITE_KEY, "/v", "Location", "/d", location, view=view)
+            reg("add", SUITE_KEY, "/v", "Location", "/t", r["location_type"],
+                "/d", location, view=view)
             reg("add", SUITE_KEY + "\\" + version, view=view)
     programs = dict(launcher=Path(ARGS.launcher).read_bytes(),
                     recorder=Path(ARGS.recorder).read_bytes())
