@@ -57,7 +57,7 @@ def row(name, **kw):
     command line, or (command line, the program that runs)."""
     return dict(dict(
         name=name, only=None, pkg=PKG, exe=None, manifest=MANIFEST,
-        setup=True, registered=None, location_type="REG_SZ", reg64=None, registry_file={},
+        setup=True, registered=None, location_type="REG_SZ", reg64=None,
         windows=[], setup_does="", args=[], cwd_on_c=False, cp950=False,
         children=[], box=None, trace=[], grandchild=False), **kw)
 
@@ -111,11 +111,6 @@ ROWS = [
         registered=("2.1.0", ""), cwd_on_c=True,
         children=[(r"\Chipburn.exe C:\t\Pkg\BIOS.rom", r"C:\Chipburn.exe")],
         trace=trace("2.1.0", "2.1.0")),
-    row("registry file in UTF-16LE", only="linux",
-        registry_file=dict(encoding="utf-16"), **SAME),
-    row("truncated registry file: unreadable, so setup and default folder",
-        only="linux", registry_file=dict(cut=60), **dict(SAME, **UNREGISTERED,
-                                                      trace=[])),
     row("manifest path of 255 characters", pkg=folder_of_length(240), **dict(
         SAME, children=[flash(OLD, folder_of_length(240))])),
     row("manifest path of 256 characters: out of reach",

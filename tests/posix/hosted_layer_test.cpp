@@ -249,6 +249,9 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
     const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n",
                       test = header + "[HKLM\\T]\r\n";
     EXPECT_EQ(Parsed("\xEF\xBB\xBF" + header + "[HKLM\\S]\r\n@=\"\xC3\xB6\"\r\n"), "=1:\xC3\xB6~ ");
+    std::string utf16 = "\xFF\xFE";  // as regedit writes version 5.00 files
+    for (char ch : header + "[HKLM\\S]\r\n\"v\"=\"x\"\r\n") utf16 += std::string(1, ch) + '\0';
+    EXPECT_EQ(Parsed(utf16), "v=1:x~ ");
     EXPECT_EQ(
         Parsed(
             test +

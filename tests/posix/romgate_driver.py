@@ -52,15 +52,12 @@ def lay_out(r, work):
     if r["registered"]:
         version, location = r["registered"]
         registry = os.path.join(work, "prefix", "registry.reg")
-        with open(registry, "w", encoding=r["registry_file"].get(
-                "encoding", "utf-8")) as reg:
+        with open(registry, "w") as reg:
             reg.write("Windows Registry Editor Version 5.00\n\n"
                       "[HKEY_LOCAL_MACHINE\\Software\\Vorn\\VornUpdate]\n"
                       f'"Location"="{location.replace(chr(92), 2 * chr(92))}"'
                       f"\n\n[HKEY_LOCAL_MACHINE\\Software\\Vorn\\VornUpdate"
                       f"\\{version}]\n")
-        if "cut" in r["registry_file"]:
-            os.truncate(registry, r["registry_file"]["cut"])
     return drive_c, host(drive_c, r["pkg"])
 
 

@@ -38,19 +38,6 @@ def wine(*argv, wait=True, stderr=DEVNULL, cwd=None, **env):
         raise Deadline(f"{' '.join(argv[:3])} did not end within 120 s")
 
 
-def i386_mode():
-    """How Wine's 32-bit loader runs here; QEMU_VERSION makes an emulator
-    that runs it say so."""
-    answer = subprocess.run(["/usr/lib/wine/wine", "--version"],
-                            env=dict(ENV, QEMU_VERSION="1"),
-                            capture_output=True, text=True)
-    if answer.returncode != 0:
-        sys.exit("this machine runs no 32-bit programs: ./dev test sets up "
-                 "an emulator for them")
-    first = answer.stdout.partition("\n")[0]
-    return "emulated, " + first if first.startswith("qemu") else "native"
-
-
 def reg(*argv, view="64"):
     wine("wine", "reg", *argv, "/f", "/reg:" + view)
 
@@ -111,7 +98,7 @@ def run_row(r):
     lay_out(r)
     try:
         for i, title in enumerate(r["windows"]):
-            holders.append(wine("wine", ARGS.holder, title, f"{z}ready{i}",
+            holders.append(wine("wine", ARGS.recorder, "/window", title, f"{z}ready{i}",
                                 wait=False))
             wait_for(lambda: os.path.exists(f"{work}/ready{i}"), 60,
                      f"window {title!r} did not open")
@@ -171,7 +158,7 @@ def box(owner, text, caption, kind):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
-    for name in ("launcher", "recorder", "holder"):
+    for name in ("launcher", "recorder"):
         parser.add_argument("--" + name, required=True, type=os.path.abspath)
     parser.add_argument("--rows", type=int, nargs="+", help="only these")
     ARGS = parser.parse_args()
@@ -181,7 +168,6 @@ if __name__ == "__main__":
         DISPLAY = Xlib.display.Display()
         DELETE = [DISPLAY.intern_atom(a) for a in ("WM_PROTOCOLS",
                                                    "WM_DELETE_WINDOW")]
-        print("32-bit programs:", i386_mode(), flush=True)
         try:
             boot_prefix()
             sys.exit(1 if run_table("wine", run_row, ARGS.rows) else 0)

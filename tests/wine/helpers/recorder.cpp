@@ -4,7 +4,10 @@
 // Setup.exe then does what ROMGATE_TEST_SETUP says, "<exit code> <seconds>
 // [<version> <folder>]": registers that version in that folder as the
 // installer does, and leaves a copy running that sleeps that many seconds
-// before it logs its own line.
+// before it logs its own line. As "recorder /window <title> <file>" it
+// stands in for a guarded tool instead: it opens a window of that title,
+// creates the file once the window exists and serves the window until it is
+// killed.
 #include <windows.h>
 
 #include <process.h>
@@ -27,8 +30,24 @@ static void Register(const char* pszVersion, const char* pszFolder)
                     pszFolder, (DWORD)strlen(pszFolder) + 1);
 }
 
+static int HoldWindow(const char* pszTitle, const char* pszReady)
+{
+    HWND hWnd = CreateWindowExA(0, "STATIC", pszTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                                200, 100, NULL, NULL, NULL, NULL);
+    FILE* f = hWnd != NULL ? fopen(pszReady, "wb") : NULL;
+    if (f == NULL)
+        return 1;
+    fclose(f);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 4 && strcmp(argv[1], "/window") == 0)
+        return HoldWindow(argv[2], argv[3]);
     char szSelf[MAX_PATH];
     DWORD cchSelf = GetModuleFileNameA(NULL, szSelf, sizeof(szSelf));
     const char* pszName = strrchr(szSelf, '\\');
