@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -341,8 +342,11 @@ int main(int argc, char** argv)
     std::vector<Row> rows;
     if (!Pack(options, &rows))
         return 1;
+    int cchName = 0;
+    for (const Row& row : rows)
+        cchName = std::max(cchName, (int)row.name.size());
     printf("romgate-pack: package %s\n", options.out.c_str());
     for (const Row& row : rows)
-        printf("  %-22s %10zu bytes  %s\n", row.name.c_str(), row.cb, row.what.c_str());
+        printf("  %-*s %10zu bytes  %s\n", cchName, row.name.c_str(), row.cb, row.what.c_str());
     return 0;
 }
