@@ -20,13 +20,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    const World world = {input.ConsumeRandomLengthString(),  // the launcher's own path
+    // Which children need rights the launcher lacks, and what the prompt then gives.
+    const std::string admin = input.PickValueInArray({"", "Setup.exe", "Chipburn.exe"});
+    const char shell = input.PickValueInArray({'p', 'n', 'c'});
+    World world = {input.ConsumeRandomLengthString(),  // the launcher's own path
                          input.ConsumeRandomLengthString(),  // the Windows directory
                          input.ConsumeRandomLengthString(),  // the manifest's Version
                          input.ConsumeBool(),                // code page 950
                          (LSTATUS)(input.ConsumeBool() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED),
                          input.ConsumeRandomLengthString(),        // the version subkey
                          input.ConsumeRemainingBytesAsString()};  // the bytes of Location
+    world.admin = admin;
+    world.shell = shell;
     auto run = [&] {
         g_world = world;
         CLauncherApp().InitInstance();

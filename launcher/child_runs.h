@@ -10,9 +10,11 @@
 void RunSetup();
 // Runs "<suite location>\Chipburn.exe <launcher dir>\BIOS.rom".
 void RunFlasher();
-// Starts the command line as a child without a window and waits for it to
-// end. A child that cannot be started is skipped quietly; its exit code is
-// not looked at.
-void RunAndWait(char* pszCommandLine);
+// Starts the program with its parameters as a child without a window and
+// waits for it to end. A program that needs administrator rights is started
+// again through the shell, which asks the user for them. A child that cannot
+// be started, or whose elevation the user declines, is skipped quietly; its
+// exit code is not looked at.
+void RunAndWait(const char* pszProgram, const char* pszParameters);
 
 #endif  // ROMGATE_LAUNCHER_CHILD_RUNS_H

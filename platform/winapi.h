@@ -8,9 +8,18 @@
 #define ROMGATE_PLATFORM_WINAPI_H
 
 #ifdef _WIN32
+// The Windows build defines _SHELL32_, so that <shellapi.h> declares
+// ShellExecuteExA as a function of ours, not as an import: the Windows layer
+// (platform/win32/shell_execute.cpp) loads the shell from the system
+// directory only when a child needs administrator rights, and a normal run
+// neither imports nor loads it.
 #include <windows.h>
 // Bounded formatting over the system C runtime's own, always terminated.
 #include <strsafe.h>
+// Older SDK headers (mingw-w64's among them) lack it.
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740L
+#endif
 #else
 
 #include <stddef.h>
@@ -31,6 +40,7 @@ typedef void* HANDLE;
 typedef LONG LSTATUS;
 typedef DWORD REGSAM;
 typedef LONG HRESULT;
+typedef uint32_t ULONG;
 
 // Each handle its own pointer type, as with Windows' STRICT; not under
 // Windows' tag names (HWND__, _FILETIME, ...), which C++ reserves to the
@@ -53,6 +63,9 @@ typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define CREATE_NO_WINDOW 0x08000000u
 #define KEY_ALL_ACCESS 0xF003Fu
 #define KEY_READ 0x20019u
+#define SW_SHOWNORMAL 1
+#define SEE_MASK_NOCLOSEPROCESS 0x00000040u
+#define SEE_MASK_NOASYNC 0x00000100u
 
 #define S_OK ((HRESULT)0)
 #define STRSAFE_E_INSUFFICIENT_BUFFER ((HRESULT)0x8007007AL)
@@ -72,7 +85,9 @@ typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define ERROR_BAD_EXE_FORMAT ((LONG)193)
 #define ERROR_MORE_DATA ((LONG)234)
 #define ERROR_NO_MORE_ITEMS ((LONG)259)
+#define ERROR_ELEVATION_REQUIRED ((LONG)740)
 #define ERROR_BADDB ((LONG)1009)
+#define ERROR_CANCELLED ((LONG)1223)
 
 #define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
 #define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
@@ -112,6 +127,27 @@ typedef struct PROCESS_INFORMATION {
     DWORD dwProcessId;
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+typedef struct SHELLEXECUTEINFOA {
+    DWORD cbSize;
+    ULONG fMask;
+    HWND hwnd;
+    LPCSTR lpVerb;
+    LPCSTR lpFile;
+    LPCSTR lpParameters;
+    LPCSTR lpDirectory;
+    int nShow;
+    HINSTANCE hInstApp;
+    void* lpIDList;
+    LPCSTR lpClass;
+    HKEY hkeyClass;
+    DWORD dwHotKey;
+    union {
+        HANDLE hIcon;
+        HANDLE hMonitor;
+    };
+    HANDLE hProcess;
+} SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
 
 // Windows and messages
 HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
@@ -153,6 +189,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPPROCESS_INFORMATION lpProcessInformation);
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL CloseHandle(HANDLE hObject);
+// The shell's start, the one that can show the elevation prompt.
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo);
 
 #endif  // _WIN32
 

@@ -318,3 +318,29 @@ BOOL CloseHandle(HANDLE hObject)
         ReapChild(pSlot, false);
     return TRUE;
 }
+
+// Linux has no elevation: the shell's start is an ordinary one, of lpFile
+// with lpParameters as the rest of its command line.
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo)
+{
+    static char szLine[COMMAND_LINE_MAX + 1];
+    PROCESS_INFORMATION processInfo;
+    if (pExecInfo == NULL || pExecInfo->cbSize != sizeof(*pExecInfo) ||
+        pExecInfo->lpFile == NULL || pExecInfo->lpDirectory != NULL)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const char* pszParameters =
+        pExecInfo->lpParameters != NULL ? pExecInfo->lpParameters : "";
+    if (!SUCCEEDED(StringCchPrintfA(szLine, sizeof(szLine), "\"%s\" %s",
+                                    pExecInfo->lpFile, pszParameters)))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!CreateProcessA(pExecInfo->lpFile, szLine, NULL, NULL, FALSE, 0, NULL,
+                        NULL, NULL, &processInfo))
+        return FALSE;
+    CloseHandle(processInfo.hThread);
+    pExecInfo->hProcess = processInfo.hProcess;
+    if ((pExecInfo->fMask & SEE_MASK_NOCLOSEPROCESS) == 0) {
+        CloseHandle(processInfo.hProcess);
+        pExecInfo->hProcess = NULL;
+    }
+    return TRUE;
+}

@@ -44,8 +44,8 @@ def checks(pe):
     signature = pe.OPTIONAL_HEADER.DATA_DIRECTORY[4].Size
     strings, size = tables.get("040404b0", {}), len(pe.__data__) - signature
     return [
-        ("size at most 19968 bytes, a signature not counted",
-         size if size > 19968 else "fits", "fits"),
+        ("size at most 20480 bytes, a signature not counted",
+         size if size > 20480 else "fits", "fits"),
         ("machine i386", hex(pe.FILE_HEADER.Machine), "0x14c"),
         ("PE32", hex(pe.OPTIONAL_HEADER.Magic), "0x10b"),
         ("GUI subsystem", pe.OPTIONAL_HEADER.Subsystem, 2),

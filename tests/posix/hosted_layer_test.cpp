@@ -145,7 +145,16 @@ TEST(HostedLayerTest, SplitsSearchesAndStartsCommandLines)
     EXPECT_TRUE(bStarted && WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0);
     EXPECT_TRUE(bStarted && CloseHandle(pi.hProcess) && CloseHandle(pi.hThread) &&
                 !CloseHandle(pi.hProcess));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[a b][c\"d]");
+    // The shell's start: Linux has no prompt, the same program gets the same arguments.
+    SHELLEXECUTEINFOA info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = "C:\\Program Files\\Chipburn.exe";
+    info.lpParameters = szLine + strlen(info.lpFile) + 3;
+    EXPECT_TRUE(ShellExecuteExA(&info) &&
+                WaitForSingleObject(info.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+                CloseHandle(info.hProcess));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[a b][c\"d][a b][c\"d]");
 }
 
 TEST(HostedLayerTest, WritesDebugOutputAsOneEscapedLine)

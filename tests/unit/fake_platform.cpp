@@ -4,7 +4,7 @@
 #include <string.h>
 
 const HANDLE kProcess = (HANDLE)(uintptr_t)0x10, kThread = (HANDLE)(uintptr_t)0x20,
-             kKey = (HANDLE)(uintptr_t)0x30;
+             kKey = (HANDLE)(uintptr_t)0x30, kShellProcess = (HANDLE)(uintptr_t)0x40;
 
 static void Log(const std::string& line) { g_world.log += (g_world.log.empty() ? "" : "|") + line; }
 
@@ -70,6 +70,17 @@ LSTATUS RegCloseKey(HKEY hKey)
     return ERROR_SUCCESS;
 }
 
+// Whether the program a command line starts with is named in g_world.admin.
+static bool NeedsAdmin(const char* pszLine)
+{
+    const char* pszExe = strstr(pszLine, ".exe");
+    const std::string program = pszExe ? std::string(pszLine, pszExe + 4) : "";
+    return pszExe && !g_world.admin.empty() &&
+           g_world.admin.find(program.substr(program.rfind('\\') + 1)) != std::string::npos;
+}
+
+// A line naming a folder Gone cannot start; handles are given even then, for
+// a caller that would use them.
 BOOL CreateProcessA(LPCSTR pszApp, LPSTR pszLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES,
                     BOOL bInherit, DWORD dwFlags, LPVOID, LPCSTR, LPSTARTUPINFOA pStartup,
                     LPPROCESS_INFORMATION pInfo)
@@ -78,16 +89,37 @@ BOOL CreateProcessA(LPCSTR pszApp, LPSTR pszLine, LPSECURITY_ATTRIBUTES, LPSECUR
                 pStartup->cb == sizeof(STARTUPINFOA) && strnlen(pszLine, 512) < 512);
     Log(std::string("run ") + pszLine);
     *pInfo = {kProcess, kThread, 1, 1};
-    return strstr(pszLine, "Gone\\") == NULL;
+    g_world.lastError = strstr(pszLine, "Gone\\") ? ERROR_FILE_NOT_FOUND
+                        : NeedsAdmin(pszLine)     ? ERROR_ELEVATION_REQUIRED
+                                                  : ERROR_SUCCESS;
+    return g_world.lastError == ERROR_SUCCESS;
+}
+DWORD GetLastError() { return g_world.lastError; }
+
+// Logs file and parameters as "shell <file> <parameters>", "shell?" for a
+// start other than the elevation prompt's, owned by nothing, shown normally,
+// in the current directory, with its process kept for the caller.
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* p)
+{
+    const bool bPrompt = p->cbSize == sizeof(*p) &&
+                         p->fMask == (SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC) && !p->hwnd &&
+                         p->lpVerb && !strcmp(p->lpVerb, "runas") && !p->lpDirectory &&
+                         p->nShow == SW_SHOWNORMAL && strnlen(p->lpFile, 512) < 512 &&
+                         strnlen(p->lpParameters, 512) < 512;
+    Log(std::string(bPrompt ? "shell " : "shell? ") + p->lpFile + " <" + p->lpParameters + ">");
+    p->hProcess = g_world.shell == 'n' ? NULL : kShellProcess;
+    g_world.lastError = g_world.shell == 'c' ? ERROR_CANCELLED : ERROR_SUCCESS;
+    return g_world.shell != 'c';
 }
 
 DWORD WaitForSingleObject(HANDLE h, DWORD ms)
 {
-    Log(h == kProcess && ms == INFINITE ? "wait" : "?");
+    Log(ms != INFINITE ? "wait ?" : h == kProcess ? "wait" : h == kShellProcess ? "wait shell" : "wait ?");
     return 0;
 }
 BOOL CloseHandle(HANDLE h)
 {
-    Log(h == kProcess ? "close process" : h == kThread ? "close thread" : "?");
+    Log(h == kProcess ? "close process" : h == kThread ? "close thread"
+        : h == kShellProcess ? "close shell" : "close ?");
     return 1;
 }

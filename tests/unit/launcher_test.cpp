@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <sstream>
+
 #include "fake_platform.h"
 #include "launcher/child_runs.h"
 #include "launcher/launcher_app.h"
@@ -69,6 +71,51 @@ TEST(LauncherTest, RunsChildrenWithinTheirCommandLine)
         RunSetup();
         RunFlasher();
         EXPECT_EQ(g_world.log, row.log);
+    }
+}
+
+// A start refused for want of rights is made again through the elevation
+// prompt: the refused line's program, unquoted, as the file, the rest of the
+// line as the parameters; waited for and closed when the shell gives a
+// process. Declined, the run goes on. No other refusal is tried again.
+// Calls of the launch (without the trace): subkey 2.0.7 means setup.
+TEST(LauncherTest, StartsThroughTheElevationPromptWhenRightsAreNeeded)
+{
+    const std::string z(1, '\0'), setup = "run C:\\Pkg\\Setup.exe -s|shell C:\\Pkg\\Setup.exe <-s>|",
+                      flash = "open|run C:\\S\\Chipburn.exe C:\\Pkg\\BIOS.rom|wait|close process|"
+                              "close thread",
+                      spaced = "\"C:\\Program Files\\Chipburn.exe\" \"C:\\My Pkg\\BIOS.rom\"";
+    const struct {
+        std::string module, location, subkey, admin;
+        char shell;
+        std::string log;
+    } rows[] = {
+        {"C:\\Pkg\\R", "C:\\S", "2.0.7", "Setup.exe", 'p',
+         "open|" + setup + "wait shell|close shell|" + flash},
+        {"C:\\My Pkg\\R", "C:\\Program Files", "2.1.0", "Chipburn.exe", 'p',
+         "open|run " + spaced + "|shell C:\\Program Files\\Chipburn.exe <\"C:\\My Pkg\\BIOS.rom\">|"
+         "wait shell|close shell"},
+        {"C:\\Pkg\\R", "C:\\S", "2.0.7", "Setup.exe", 'c', "open|" + setup + flash},
+        {"C:\\Pkg\\R", "C:\\S", "2.0.7", "Setup.exe", 'n', "open|" + setup + flash},
+        {"C:\\Gone\\R", "C:\\S", "2.0.7", "Setup.exe Chipburn.exe", 'p',
+         "open|run C:\\Gone\\Setup.exe -s|open|run C:\\S\\Chipburn.exe C:\\Gone\\BIOS.rom"},
+    };
+    for (const auto& row : rows) {
+        g_world = World();
+        g_world.module = row.module;
+        g_world.version = "2.1.0";
+        g_world.location = row.location + z;
+        g_world.subkey = row.subkey;
+        g_world.admin = row.admin;
+        g_world.shell = row.shell;
+        CLauncherApp().InitInstance();
+        std::string calls, call;
+        for (std::istringstream log(g_world.log); std::getline(log, call, '|');)
+            if (call.rfind("open", 0) == 0 || call.rfind("run ", 0) == 0 ||
+                call.rfind("shell", 0) == 0 || call.rfind("wait", 0) == 0 ||
+                (call.rfind("close ", 0) == 0 && call != "close key"))
+                calls += (calls.empty() ? "" : "|") + call;
+        EXPECT_EQ(calls, row.log) << row.module << " " << row.admin << " " << row.shell;
     }
 }
 

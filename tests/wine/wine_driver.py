@@ -129,6 +129,25 @@ def run_row(r):
                                               line) for line in calls) if m])
 
 
+def check_shell_start():
+    """Romgate.exe's ShellExecuteExA, run by a helper: shell32.dll from the
+    system directory, the recorder started with the parameters as given, and
+    waited for (its line is there when the helper ends). Prints one line;
+    gives whether it passed."""
+    work = tempfile.mkdtemp(dir=os.path.dirname(ENV["WINEPREFIX"]))
+    z = "Z:" + work.replace("/", "\\") + "\\"
+    with open(work + "/err", "wb") as err:
+        status = wine("wine", ARGS.shell_start, "Z:" + ARGS.recorder.replace("/", "\\"),
+                      r'"C:\My Pkg\BIOS.rom" -s', stderr=err, ROMGATE_TEST_LOG=z + "log",
+                      WINEDEBUG="-all,+loaddll")
+    got = (status, [line.split("\t")[2:] for line in read(work + "/log")],
+           [m.group(1) for m in map(re.compile(r'Loaded L"(.*shell32.dll)"').search,
+                                    read(work + "/err")) if m])
+    want = (0, [[r"C:\My Pkg\BIOS.rom", "-s"]], [r"C:\\windows\\system32\\shell32.dll"])
+    print(f"{'ok  ' if got == want else 'FAIL'} the shell's start: {got}")
+    return got == want
+
+
 def unescape(line):
     return line.encode("latin-1").decode("unicode_escape")
 
@@ -160,6 +179,8 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
     for name in ("launcher", "recorder"):
         parser.add_argument("--" + name, required=True, type=os.path.abspath)
+    parser.add_argument("--shell-start", type=os.path.abspath,
+                        help="the helper that tests the Windows layer's shell start")
     parser.add_argument("--rows", type=int, nargs="+", help="only these")
     ARGS = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="romgate-wine-",
@@ -170,7 +191,8 @@ if __name__ == "__main__":
                                                    "WM_DELETE_WINDOW")]
         try:
             boot_prefix()
-            sys.exit(1 if run_table("wine", run_row, ARGS.rows) else 0)
+            shell_start_ok = not ARGS.shell_start or check_shell_start()
+            sys.exit(1 if run_table("wine", run_row, ARGS.rows) or not shell_start_ok else 0)
         except Deadline as missed:
             sys.exit(f"the test prefix did not boot: {missed}")
         finally:
