@@ -6,6 +6,8 @@ lays the world out, runs the launcher and reads back the children it
 started, its message boxes and its debugger trace. A row that only one
 platform can express names that platform in `only`.
 """
+import io
+import os
 import re
 import time
 
@@ -161,6 +163,26 @@ def wait_for(predicate, seconds, what):
         time.sleep(0.05)
 
 
+def read(path, codepage="utf-8"):
+    """The lines of a file the run wrote, none when it wrote none."""
+    with open(path, "rb") if os.path.exists(path) else io.BytesIO() as f:
+        return f.read().decode(codepage, "replace").splitlines()
+
+
+def read_back(r, log, child, codepage="utf-8", **seen):
+    """What came of a run: each child the recording children logged, one
+    tab-separated line each, as child(fields) gives it, (program, arguments,
+    command line or None where the platform shows none); then, when the row
+    has one, the installer's grandchild is awaited, which logs once more
+    after the launcher has ended. seen: the message boxes, the trace and the
+    exit status as the driver read them."""
+    lines = read(log, codepage)
+    if r["grandchild"]:
+        wait_for(lambda: len(read(log)) > len(lines), 60,
+                 "the installer's grandchild did not outlive the launcher")
+    return dict(children=[child(line.split("\t")) for line in lines], **seen)
+
+
 def split(command_line):
     """The program and arguments of one of the rows' command lines."""
     return [t.replace('"', "") for t in re.findall(r'(?:"[^"]*"|\S)+',
@@ -168,9 +190,8 @@ def split(command_line):
 
 
 def compare(r, got):
-    """got: the children as (program, arguments, command line, where the
-    platform shows it, else None), the message boxes as (caption, text),
-    the trace lines and the exit status. Gives the failures."""
+    """got: what read_back gives; command_lines says whether the platform
+    shows a child its command line. Gives the failures."""
     children = []
     for child in r["children"]:
         line, program = child if isinstance(child, tuple) else (child, None)

@@ -11,7 +11,7 @@ import tempfile
 import Xlib.display
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from scenarios import Deadline, files, run_table, wait_for  # noqa: E402
+from scenarios import Deadline, files, read_back, run_table  # noqa: E402
 
 # Logs "<program>\t<argument>..."; as Setup.exe, then does what
 # ROMGATE_TEST_SETUP says: "<exit code> <seconds> [<version> <folder>]".
@@ -92,22 +92,13 @@ def run_row(r):
             for window in windows:
                 window.destroy()
             DISPLAY.sync()
-        lines = open(log).read().splitlines() if os.path.exists(log) else []
-        if r["grandchild"]:
-            wait_for(lambda: "grandchild" in open(log).read(), 30,
-                     "the installer's grandchild did not outlive romgate")
         errors = result.stderr.splitlines()
-        return dict(
+        return read_back(
+            r, log, lambda c: ("C:" + c[0][len(drive_c):].replace("/", "\\"), c[1:], None),
             command_lines=False, status=result.returncode,
-            children=[windows_child(line, drive_c) for line in lines],
             boxes=[tuple(e.split(": ", 1)) for e in errors
                    if not e.startswith("debug: ")],
             trace=[e[7:] for e in errors if e.startswith("debug: ")])
-
-
-def windows_child(line, drive_c):
-    program, *arguments = line.split("\t")
-    return ("C:" + program[len(drive_c):].replace("/", "\\"), arguments, None)
 
 
 if __name__ == "__main__":

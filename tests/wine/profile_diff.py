@@ -1,18 +1,19 @@
 #!/usr/bin/python3
-"""Usage: profile_diff.py CORPUS HOSTED_READER WINDOWS_READER README. Reads the
+"""Usage: profile_diff.py CORPUS HOSTED_READER WINDOWS_READER DOC. Reads the
 corpus with tests/profile_reader.cpp built over the hosted layer and, in one Wine
-process, built for Windows. A file answered differently fails unless the README
-names it among the known differences; one named there and answered alike fails."""
+process, built for Windows. A file answered differently fails unless DOC
+(docs/testing.md) names it among the known differences; one named there and
+answered alike fails."""
 import os
 import re
 import subprocess
 import sys
 import tempfile
 
-corpus, hosted, windows, readme = sys.argv[1:]
+corpus, hosted, windows, doc = sys.argv[1:]
 names = sorted(n for n in os.listdir(corpus) if n.endswith(".ini"))
 folder = "Z:" + os.path.abspath(corpus).replace("/", "\\")
-section = open(readme).read().split("### Where the profile reader and Wine differ\n")[1]
+section = open(doc).read().split("## Where the profile reader and Wine differ\n")[1]
 known = set(re.findall(r"`([\w.]+\.ini)`", section.split("\n#")[0]))
 
 
@@ -35,8 +36,8 @@ with tempfile.TemporaryDirectory(prefix="romgate-profile-") as root:
 failed = [n for n in sorted(set(names) | known)
           if (n in names and ours[n] == wine[n]) == (n in known)]
 for name in failed:
-    print(f"FAIL {name}: {'named' if name in known else 'not named'} in the README's "
-          "known differences")
+    print(f"FAIL {name}: {'named' if name in known else 'not named'} among the "
+          "known differences of " + doc)
     for side, answer in (("romgate", ours), ("Wine   ", wine)):
         print("".join(f"     {side} {line[:150]}\n" for line in answer.get(name, [])), end="")
 print(f"{len(names)} corpus files, {len(known)} known to differ, {len(failed)} not as expected")

@@ -18,7 +18,7 @@ from Xlib.error import BadWindow
 from Xlib.protocol.event import ClientMessage
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from scenarios import Deadline, files, run_table, wait_for  # noqa: E402
+from scenarios import Deadline, files, read, read_back, run_table, wait_for  # noqa: E402
 
 ENV = dict(os.environ, WINEDEBUG="-all", LC_ALL="C.UTF-8",
            WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -80,11 +80,6 @@ def lay_out(r):
         put(path, programs.get(content, content))
 
 
-def read(path, codepage="cp1252"):
-    return Path(path).read_bytes().decode(codepage, "replace").splitlines() \
-        if os.path.exists(path) else []
-
-
 def run_row(r):
     """Opens the row's windows, runs the launcher, answers its message boxes
     and reads back what came of it."""
@@ -114,14 +109,10 @@ def run_row(r):
         for process in holders:
             process.kill()
             process.wait()
-    children = [line.split("\t") for line in read(work + "/log", codepage)]
-    if r["grandchild"]:
-        wait_for(lambda: len(read(work + "/log")) > len(children), 60,
-                 "the installer's grandchild did not outlive the launcher")
     calls = [unescape(line) for line in read(work + "/err", "latin-1")]
-    return dict(
+    return read_back(
+        r, work + "/log", lambda c: (c[0], c[2:], c[1]), codepage,
         command_lines=True, status=launcher.returncode,
-        children=[(c[0], c[2:], c[1]) for c in children],
         boxes=[box(*m.groups()) for m in (re.search(
             r'Call user32.MessageBoxA\((\w+),\w+ "(.*)",\w+ "(.*)",(\w+)\)',
             line) for line in calls) if m],
