@@ -11,8 +11,6 @@ char g_szPackageVersion[TEXT_BUFFER_SIZE];
 
 // GetModuleFileNameA's buffer: the classic Windows path limit.
 #define MODULE_PATH_SIZE 260
-// The packaged version is read with one byte less than its buffer holds.
-#define PACKAGE_VERSION_READ_SIZE 255
 
 static const char kWarningCaption[] = "Warming";
 static const char kManifestMissingText[] = "Can't find VORNUpdate.ini file";

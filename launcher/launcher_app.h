@@ -6,6 +6,10 @@
 
 // Size of each shared text buffer: at most 255 characters and the terminator.
 #define TEXT_BUFFER_SIZE 256
+// The packaged version is read with one byte less than its buffer holds: at
+// most 254 characters of the manifest's value count. romgate-pack refuses a
+// version the launcher would read cut.
+#define PACKAGE_VERSION_READ_SIZE 255
 
 // The directory of the launcher's executable, without a trailing backslash.
 extern char g_szLauncherDir[TEXT_BUFFER_SIZE];

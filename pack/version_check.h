@@ -3,17 +3,19 @@
 #define ROMGATE_PACK_VERSION_CHECK_H
 
 #include <string>
+#include <vector>
 
 struct VersionCheck {
     std::string strRead;  // what the launcher reads, "major.minor.patch", or why nothing
     std::string strProblem;  // why that is not the version written; empty when it is
 };
 
-// The launcher reads the manifest with its own profile reader and version
-// parser, both linked here: strRead is their answer for "Version=<text>".
-// A text is accepted when the launcher reads exactly the number it spells:
-// one to three components of decimal digits, single dots between them, each
-// at most 2147483647 (missing components are 0, as the launcher takes them).
+// The launcher reads the manifest with its own profile reader, read size and
+// version parser, all linked here: strRead is their answer for
+// "Version=<text>". A text is accepted when it spells a number, one to three
+// components of decimal digits with single dots between them, and the
+// launcher reads exactly that number (missing components are 0, as the
+// launcher takes them).
 VersionCheck CheckVersionText(const std::string& text);
 
 // The manifest that holds the version, as Romgate reads it.
