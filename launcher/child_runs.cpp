@@ -44,8 +44,7 @@ void RunFlasher()
 // parameters are the two parts of the refused command line, so the same
 // program gets the same arguments; with no directory, it starts in the
 // launcher's current directory, as a child of CreateProcessA does.
-static void RunElevatedAndWait(const char* pszProgram,
-                               const char* pszParameters)
+void RunElevatedAndWait(const char* pszProgram, const char* pszParameters)
 {
     SHELLEXECUTEINFOA execInfo;
     memset(&execInfo, 0, sizeof(execInfo));

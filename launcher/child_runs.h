@@ -16,5 +16,9 @@ void RunFlasher();
 // be started, or whose elevation the user declines, is skipped quietly; its
 // exit code is not looked at.
 void RunAndWait(const char* pszProgram, const char* pszParameters);
+// Starts the program through the shell, which asks the user for
+// administrator rights first, and waits for it; skipped when the user
+// declines or the shell cannot start it.
+void RunElevatedAndWait(const char* pszProgram, const char* pszParameters);
 
 #endif  // ROMGATE_LAUNCHER_CHILD_RUNS_H

@@ -121,10 +121,10 @@ def run_row(r):
 
 
 def check_shell_start():
-    """Romgate.exe's ShellExecuteExA, run by a helper: shell32.dll from the
-    system directory, the recorder started with the parameters as given, and
-    waited for (its line is there when the helper ends). Prints one line;
-    gives whether it passed."""
+    """The launcher's start through the shell, run by a helper: shell32.dll
+    from the system directory, the recorder started with the parameters as
+    given, and waited for (its line is there when the helper ends). Prints
+    one line; gives whether it passed."""
     work = tempfile.mkdtemp(dir=os.path.dirname(ENV["WINEPREFIX"]))
     z = "Z:" + work.replace("/", "\\") + "\\"
     with open(work + "/err", "wb") as err:
