@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by ./dev: makes sure Wine's 32-bit loader can run here.
 #
 # Romgate.exe is a 32-bit program, so its tests and demo need Wine's i386
@@ -13,6 +14,11 @@ WINE_I386_LOADER=/usr/lib/wine/wine
 I386_ENTRY=romgate-i386
 I386_CACHE=$PWD/.cache/i386
 I386_EMULATOR=$I386_CACHE/root/usr/bin/qemu-i386
+# binfmt_misc's fields are separated by ":", so the kernel would refuse the
+# emulator's path in a checkout whose path holds one. It is registered
+# through this link instead, whose path has none; the kernel opens the
+# emulator when it is registered (flag F), so the link is not needed after.
+I386_LINK=/run/romgate/qemu-i386
 BINFMT=/proc/sys/fs/binfmt_misc
 # The ELF header of an i386 executable or shared object, as QEMU registers it.
 I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
@@ -62,22 +68,34 @@ i386_fetch_emulator() {
 i386_register() {
     [ -e "$BINFMT/register" ] ||
         mount -t binfmt_misc binfmt_misc "$BINFMT" || return 1
+    mkdir -p "${I386_LINK%/*}" && ln -sfn "$I386_EMULATOR" "$I386_LINK" ||
+        return 1
     [ ! -e "$BINFMT/$I386_ENTRY" ] || echo -1 > "$BINFMT/$I386_ENTRY"
     printf ':%s:M::%s:%s:%s:FP\n' "$I386_ENTRY" "$I386_MAGIC" "$I386_MASK" \
-        "$I386_EMULATOR" > "$BINFMT/register" &&
-        echo "Registered $I386_EMULATOR for i386 programs ($BINFMT/$I386_ENTRY)"
+        "$I386_LINK" > "$BINFMT/register" &&
+        echo "Registered $I386_EMULATOR for i386 programs ($BINFMT/$I386_ENTRY, through $I386_LINK)"
+}
+
+# Stops the command: 32-bit programs cannot run here because of $1; $2 is
+# what to do about it.
+i386_fail() {
+    echo "dev: this machine runs no 32-bit programs, and $1: $2, or boot" \
+        "with ia32_emulation=on, and run ./dev again" >&2
+    exit 1
 }
 
 # Leaves a machine that runs the i386 loader as it is; elsewhere sets up the
 # emulator, or stops the command with the reason and the remedy.
+# shellcheck disable=SC2034  # I386_MODE is for ./dev to print
 ensure_i386() {
-    if ! I386_MODE=$(i386_mode); then
-        i386_fetch_emulator && i386_register && I386_MODE=$(i386_mode) || {
-            echo "dev: this machine runs no 32-bit programs and QEMU 10's" \
-                "i386 emulator could not be set up; make deb.debian.org's" \
-                "bookworm-backports reachable (or boot with ia32_emulation=on)" \
-                "and run ./dev again" >&2
-            exit 1
-        }
-    fi
+    I386_MODE=$(i386_mode) && return 0
+    i386_fetch_emulator || i386_fail \
+        "QEMU 10's i386 emulator could not be fetched into $I386_CACHE" \
+        "make deb.debian.org's bookworm-backports reachable"
+    i386_register || i386_fail \
+        "the kernel refused to register the emulator ($BINFMT/register)" \
+        "run ./dev as root on a kernel with binfmt_misc"
+    I386_MODE=$(i386_mode) || i386_fail \
+        "Wine's i386 loader does not run under $I386_EMULATOR either" \
+        "remove $I386_CACHE so that it is fetched again"
 }
