@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include <openssl/crypto.h>
+
 #include "pack/archive.h"
 #include "pack/file_io.h"
 #include "pack/interrupt.h"
 #include "pack/pe_facts.h"
+#include "pack/signing.h"
 #include "pack/staging.h"
 #include "pack/tool_run.h"
 #include "pack/version_check.h"
@@ -24,7 +27,8 @@ namespace {
 
 const char kHelp[] =
     R"(usage: romgate-pack --setup FILE --image FILE --version X.Y.Z --out DIR
-                    [--launcher FILE] [--sign-pkcs12 FILE --sign-pass-file FILE] [--zip]
+                    [--launcher FILE] [--sign-pkcs12 FILE --sign-pass-file FILE
+                    [--ca-file PEM]] [--zip]
 
 Lays out DIR as a Romgate package, with exactly its four files:
   Romgate.exe     the launcher, --launcher (default: Romgate.exe here)
@@ -48,8 +52,14 @@ whose first three components differ from --version.
 --sign-pkcs12 FILE --sign-pass-file FILE
     signs Romgate.exe with osslsigncode (Authenticode, SHA-256, no time
     stamp, so no network), with the key and certificates of the PKCS#12
-    file and the password on the first line of the pass file; then verifies
-    the signature against the certificates in that file before finishing.
+    file and the password on the first line of the pass file (its line end
+    LF or CRLF); each file is read once, so either may be a pipe. The
+    certificate chain is checked before any work, and the signature
+    verified before finishing, against the roots of --ca-file and the
+    certificates of the PKCS#12 file (a self-signed key needs no --ca-file).
+--ca-file PEM
+    the root certificates that a key issued by a certificate authority
+    chains to, when its PKCS#12 file does not hold its root.
 --zip
     also writes DIR.zip (the four files at its top level, fixed times, so
     the same package gives the same archive) and DIR.zip.sha256 (its digest,
@@ -66,9 +76,11 @@ Prints what it did as a table. Exit status: 0 done, 1 refused or failed,
 // The largest --setup or --launcher read: both are read whole to check
 // their headers, and an updater suite's installer is far smaller.
 const uint64_t kcbProgramMax = 256u << 20;
+const uint64_t kcbKeyFileMax = 1u << 20;
+const uint64_t kcbCaFileMax = 16u << 20;
 
 struct Options {
-    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile;
+    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile;
     bool bZip = false;
 };
 
@@ -82,6 +94,7 @@ struct Inputs {
     std::string setup, launcher, manifest;
     int fdImage = -1;
     bool bOutExists = false;  // --out is an empty folder now
+    SigningKey key;
     Inputs() = default;
     Inputs(const Inputs&) = delete;
     Inputs& operator=(const Inputs&) = delete;
@@ -126,7 +139,7 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
     } kValued[] = {{"--setup", &pOptions->setup},         {"--image", &pOptions->image},
                    {"--version", &pOptions->version},     {"--out", &pOptions->out},
                    {"--launcher", &pOptions->launcher},   {"--sign-pkcs12", &pOptions->pkcs12},
-                   {"--sign-pass-file", &pOptions->passFile}};
+                   {"--sign-pass-file", &pOptions->passFile}, {"--ca-file", &pOptions->caFile}};
     bool bVersionGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -156,6 +169,8 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
         return Usage("--setup, --image, --version and --out are needed");
     if (pOptions->pkcs12.empty() != pOptions->passFile.empty())
         return Usage("--sign-pkcs12 and --sign-pass-file go together");
+    if (!pOptions->caFile.empty() && pOptions->pkcs12.empty())
+        return Usage("--ca-file goes with --sign-pkcs12");
     while (pOptions->out.size() > 1 && pOptions->out.back() == '/')
         pOptions->out.pop_back();
     return 0;
@@ -219,6 +234,22 @@ std::string ZipProblem(const std::string& out)
     return "";
 }
 
+// The key, its password and the roots, each read once, and the chain
+// checked, before anything is written.
+bool CheckKey(const Options& options, SigningKey* pKey)
+{
+    std::string pkcs12, pass, ca, why;
+    if (!ReadInput(options.pkcs12, "--sign-pkcs12", kcbKeyFileMax, &pkcs12) ||
+        !ReadInput(options.passFile, "--sign-pass-file", kcbKeyFileMax, &pass) ||
+        (!options.caFile.empty() &&
+         !ReadInput(options.caFile, "--ca-file", kcbCaFileMax, &ca)))
+        return false;
+    bool bOpened = pKey->Open(pkcs12, pass, &why);
+    OPENSSL_cleanse(&pass[0], pass.size());
+    return (bOpened && pKey->CheckChain(ca, &why)) ||
+           Fail("refused --sign-pkcs12 " + options.pkcs12 + ": " + why);
+}
+
 bool CheckImage(const Options& options, Inputs* pInputs)
 {
     std::string why;
@@ -257,6 +288,8 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     problem = options.bZip ? ZipProblem(options.out) : "";
     if (!problem.empty())
         return Fail("refused --zip: " + problem);
+    if (!options.pkcs12.empty() && !CheckKey(options, &pInputs->key))
+        return false;
 
     std::string setupWhat = "installer, no version resource";
     if (setup.bHasProductVersion) {
@@ -295,24 +328,28 @@ bool Run(const std::vector<std::string>& argv, const Staging& staging)
 }
 
 // Signs the launcher written as unsigned.exe into the package, and verifies
-// the signature against the certificates of the key file.
-bool Sign(const Options& options, const Staging& staging, Row* pRow)
+// the signature as Windows will, against the trusted certificates.
+bool Sign(const Options& options, const Inputs& inputs, const Staging& staging, Row* pRow)
 {
-    std::string chain = staging.Path("chain.pem"), unsignedExe = staging.Path("unsigned.exe"),
-                signedExe = staging.Path("package/Romgate.exe");
-    if (!Run({"osslsigncode", "sign", "-pkcs12", options.pkcs12, "-readpass", options.passFile,
-              "-h", "sha256", "-in", unsignedExe, "-out", signedExe},
-             staging) ||
-        !Run({"openssl", "pkcs12", "-in", options.pkcs12, "-passin", "file:" + options.passFile,
-              "-nokeys", "-out", chain},
-             staging) ||
-        !Run({"osslsigncode", "verify", "-CAfile", chain, "-in", signedExe}, staging))
+    std::string key = staging.Path("key.p12"), trusted = staging.Path("trusted.pem"),
+                unsignedExe = staging.Path("unsigned.exe"),
+                signedExe = staging.Path("package/Romgate.exe"), why;
+    if (!inputs.key.WritePrivateCopy(key, &why) || !inputs.key.WriteTrusted(trusted, &why))
+        return Fail("cannot prepare the signing in " + staging.Path("") + ": " + why);
+    bool bSigned = Run({"osslsigncode", "sign", "-pkcs12", key, "-h", "sha256", "-in",
+                        unsignedExe, "-out", signedExe},
+                       staging);
+    // The key's copy has no password: it is kept no longer than needed.
+    unlink(key.c_str());
+    if (!bSigned ||
+        !Run({"osslsigncode", "verify", "-CAfile", trusted, "-in", signedExe}, staging))
         return false;
     struct stat st;
     if (stat(signedExe.c_str(), &st) != 0)
         return Fail("cannot read the signed " + signedExe + ": " + strerror(errno));
     pRow->cb = (uint64_t)st.st_size;
-    pRow->what = "launcher, PE32 i386, signed (Authenticode, SHA-256), signature verified";
+    pRow->what = "launcher, PE32 i386, signed (Authenticode, SHA-256), signature verified" +
+                 std::string(options.caFile.empty() ? "" : " up to a root of --ca-file");
     return true;
 }
 
@@ -370,7 +407,7 @@ bool Pack(const Options& options, std::vector<Row>* pRows)
     if (!staging.Make(parent, &why))
         return Fail("cannot make a working folder in " + parent + ": " + why);
     if (!WriteFiles(options, inputs, staging, pRows) ||
-        (!options.pkcs12.empty() && !Sign(options, staging, &(*pRows)[0])) ||
+        (!options.pkcs12.empty() && !Sign(options, inputs, staging, &(*pRows)[0])) ||
         (options.bZip && !Zip(options, staging, pRows)))
         return false;
     InterruptsHeld held;

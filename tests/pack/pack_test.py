@@ -19,6 +19,7 @@ FOUR = ["BIOS.rom", "Romgate.exe", "Setup.exe", "VORNUpdate.ini"]
 USAGE, REFUSED = 2, 1
 IMAGE = bytes(range(256)) * 16
 SIGN = ["--sign-pkcs12", "k.p12", "--sign-pass-file", "pass"]
+CA_SIGN = ["--sign-pkcs12", "leaf.p12", "--sign-pass-file", "pass"]
 
 
 def rows(a):
@@ -34,6 +35,12 @@ def rows(a):
         ("image from a pipe", ["--image", "/dev/stdin"], 0, "", {"input": IMAGE}),
         ("signed", SIGN, 0, ""),
         ("signed, TMPDIR on another file system", SIGN, 0, "", {"env": shm}),
+        ("password line ends in CRLF", [*SIGN[:3], "crlf"], 0, ""),
+        ("password line and more lines", [*SIGN[:3], "lines"], 0, ""),
+        ("password from a pipe", [*SIGN[:3], "/dev/stdin"], 0, "", {"input": b"secret\n"}),
+        ("key of a CA, its root given", [*CA_SIGN, "--ca-file", "root.pem"], 0, ""),
+        ("key of a CA, no root", CA_SIGN, REFUSED,
+         "unable to get issuer certificate (issuer /CN=Romgate test root); give that root"),
         ("no osslsigncode on PATH", SIGN, REFUSED, "osslsigncode is missing", {"env": no_path}),
         ("zipped, a backslash in the name", ["--zip", "--out", "a\\b"], 0, ""),
         ("zipped, a line break in the name", ["--zip", "--out", "a\nb"], 0, ""),
@@ -64,7 +71,7 @@ def rows(a):
         ("missing image", ["--image", "none.rom"], REFUSED, "none.rom: No such file"),
         ("folder not empty", ["--out", "full"], REFUSED, "not an empty folder"),
         ("archive exists", ["--zip", "--out", "old"], REFUSED, "old.zip or its .sha256 exists"),
-        ("wrong password", [*SIGN[:3], "wrong"], REFUSED, "osslsigncode sign failed"),
+        ("wrong password", [*SIGN[:3], "wrong"], REFUSED, "pass file is not its password"),
         ("no --out", ["--out", ""], USAGE, "are needed"),
         ("unknown", ["--fast"], USAGE, "unknown argument --fast"),
         ("key without password", ["--sign-pkcs12", "k.p12"], USAGE, "go together"),
@@ -92,12 +99,27 @@ def prepare(a):
     Path("old.zip").write_text("kept")
     Path("pass").write_text("secret\n")
     Path("wrong").write_text("wrong\n")
+    Path("crlf").write_bytes(b"secret\r\n")
+    Path("lines").write_text("secret\nsecond line\n")
     for argv in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "k.pem", "-out",
                   "c.pem", "-days", "2", "-subj", "/CN=Romgate test signer", "-addext",
                   "extendedKeyUsage=codeSigning"],
                  ["pkcs12", "-export", "-inkey", "k.pem", "-in", "c.pem", "-out", "k.p12",
-                  "-passout", "file:pass"]):
+                  "-passout", "file:pass"],
+                 *ca_chain(), ["pkcs12", "-export", "-inkey", "leaf.key", "-in", "leaf.pem", "-certfile",
+                  "inter.pem", "-out", "leaf.p12", "-passout", "file:pass"]):
         subprocess.run(["openssl", *argv], check=True, capture_output=True)
+
+
+def ca_chain():
+    """A throwaway root, an intermediate and a leaf that signs code."""
+    def cert(name, issuer, ca, *more):
+        return ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
+                name + ".pem", "-days", "2", "-subj", "/CN=Romgate test " + name, "-addext",
+                "basicConstraints=critical,CA:" + ca, *more,
+                *(["-CA", issuer + ".pem", "-CAkey", issuer + ".key"] if issuer else [])]
+    return [cert("root", "", "TRUE"), cert("inter", "root", "TRUE"),
+            cert("leaf", "inter", "FALSE", "-addext", "extendedKeyUsage=codeSigning")]
 
 
 def invocation(a, extra):
@@ -126,8 +148,8 @@ def check(a, options, flags):
     if (got.get("Romgate.exe") == Path(a.launcher).read_bytes()) == signed:
         failures.append("Romgate.exe " + ("not signed" if signed else "changed"))
     if signed:
-        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", "c.pem", "-in",
-                                 f"{out}/Romgate.exe"], capture_output=True, text=True)
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", options.get(
+            "--ca-file", "c.pem"), "-in", f"{out}/Romgate.exe"], capture_output=True, text=True)
         if verify.returncode != 0 or "Message digest algorithm  : SHA256" not in verify.stdout:
             failures.append("signature: " + verify.stdout)
         shutil.copy(f"{out}/Romgate.exe", a.signed_out)
