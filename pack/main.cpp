@@ -76,6 +76,8 @@ Prints what it did as a table. Exit status: 0 done, 1 refused or failed,
 // The largest --setup or --launcher read: both are read whole to check
 // their headers, and an updater suite's installer is far smaller.
 const uint64_t kcbProgramMax = 256u << 20;
+const char kOsslsigncodeMissing[] =
+    "osslsigncode is missing: not found on PATH (install the Debian package osslsigncode)";
 const uint64_t kcbKeyFileMax = 1u << 20;
 const uint64_t kcbCaFileMax = 16u << 20;
 
@@ -210,6 +212,10 @@ std::string OutProblem(const std::string& out, bool* pbExists)
         return "it is a symbolic link; give the folder itself";
     if (!S_ISDIR(st.st_mode))
         return "it exists and is not a folder";
+    struct stat parent;
+    if (stat(ParentOf(out).c_str(), &parent) == 0 && parent.st_dev != st.st_dev)
+        return "it is where a file system is mounted, and the package is moved into place "
+               "with a rename; give a folder in it";
     DIR* pDir = opendir(out.c_str());
     if (pDir == nullptr)
         return strerror(errno);
@@ -288,6 +294,8 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     problem = options.bZip ? ZipProblem(options.out) : "";
     if (!problem.empty())
         return Fail("refused --zip: " + problem);
+    if (!options.pkcs12.empty() && !OnPath("osslsigncode"))
+        return Fail(kOsslsigncodeMissing);
     if (!options.pkcs12.empty() && !CheckKey(options, &pInputs->key))
         return false;
 
@@ -319,8 +327,7 @@ bool Run(const std::vector<std::string>& argv, const Staging& staging)
     if (why.empty())
         return true;
     if (why == "not found on PATH")
-        return Fail(argv[0] + " is missing: not found on PATH (install the Debian package " +
-                    argv[0] + ")");
+        return Fail(kOsslsigncodeMissing);
     std::string log, unread;
     ReadBounded(logPath, 1u << 20, &log, &unread);
     return Fail(argv[0] + " " + argv[1] + " failed (" + why + "):\n" +

@@ -64,12 +64,21 @@ int MoveNoReplace(const std::string& from, const std::string& to)
         return 0;
     if (errno != EINVAL)
         return errno;
-    // A file system without that kind of rename: a hard link cannot replace
-    // anything either.
-    if (link(from.c_str(), to.c_str()) != 0)
+    // A file system without that kind of rename (NFS): a placeholder made
+    // only where nothing is claims the name, and the rename replaces only it.
+    struct stat st;
+    bool bFolder = lstat(from.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    int fd = bFolder ? mkdir(to.c_str(), 0700)
+                     : open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
         return errno;
-    unlink(from.c_str());
-    return 0;
+    if (!bFolder)
+        close(fd);
+    if (rename(from.c_str(), to.c_str()) == 0)
+        return 0;
+    int error = errno;
+    (void)(bFolder ? rmdir(to.c_str()) : unlink(to.c_str()));
+    return error;
 }
 
 }  // namespace

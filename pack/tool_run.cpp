@@ -4,8 +4,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "pack/interrupt.h"
 
@@ -58,4 +63,23 @@ std::string RunTool(const std::vector<std::string>& argv, const std::string& log
             bEnded = kill(pid, SIGTERM) == 0;
     }
     return Outcome(status);
+}
+
+bool OnPath(const std::string& program)
+{
+    // posix_spawnp's own default when PATH is not set.
+    const char* pszPath = getenv("PATH");
+    std::string path = pszPath != nullptr ? pszPath : "/bin:/usr/bin";
+    for (size_t iStart = 0; iStart <= path.size();) {
+        size_t iEnd = std::min(path.find(':', iStart), path.size());
+        std::string candidate = iEnd == iStart ? "." : path.substr(iStart, iEnd - iStart);
+        candidate += '/';
+        candidate += program;
+        struct stat st;
+        if (stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0)
+            return true;
+        iStart = iEnd + 1;
+    }
+    return false;
 }

@@ -13,4 +13,8 @@
 // "interrupted" (the run was, and the tool was ended).
 std::string RunTool(const std::vector<std::string>& argv, const std::string& logPath);
 
+// True when program is found on PATH as RunTool looks for it, so that a
+// missing tool is told before the work that would need it.
+bool OnPath(const std::string& program);
+
 #endif  // ROMGATE_PACK_TOOL_RUN_H
