@@ -9,12 +9,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include <openssl/crypto.h>
+
+#include "pack/archive.h"
+#include "pack/file_io.h"
+#include "pack/interrupt.h"
 #include "pack/pe_facts.h"
+#include "pack/signing.h"
+#include "pack/staging.h"
 #include "pack/tool_run.h"
 #include "pack/version_check.h"
 
@@ -22,12 +27,15 @@ namespace {
 
 const char kHelp[] =
     R"(usage: romgate-pack --setup FILE --image FILE --version X.Y.Z --out DIR
-                    [--launcher FILE] [--sign-pkcs12 FILE --sign-pass-file FILE] [--zip]
+                    [--launcher FILE] [--sign-pkcs12 FILE --sign-pass-file FILE
+                    [--ca-file PEM]] [--zip]
 
 Lays out DIR as a Romgate package, with exactly its four files:
   Romgate.exe     the launcher, --launcher (default: Romgate.exe here)
   Setup.exe       the suite's installer, --setup
-  BIOS.rom        the firmware image, --image
+  BIOS.rom        the firmware image, --image: streamed, never held in
+                  memory, of any size; holes of a sparse file stay holes;
+                  a pipe or FIFO is read to its end
   VORNUpdate.ini  the manifest, "[VORNUpdate]" and "Version=X.Y.Z", CRLF line
                   ends, no byte-order mark
 
@@ -36,51 +44,66 @@ Refuses, with nothing left behind in DIR:
     three components, anything but digits in a component, a component
     beyond 2147483647 (the message says what Romgate would read);
   - a --setup that is not a Windows program, a --launcher that is not a
-    32-bit one, an empty image, a DIR that exists and is not empty.
+    32-bit one, either beyond 256 MiB, an empty image;
+  - a DIR that exists and is not an empty folder, or is a symbolic link.
 Warns when the installer's version resource declares a product version
 whose first three components differ from --version.
 
 --sign-pkcs12 FILE --sign-pass-file FILE
     signs Romgate.exe with osslsigncode (Authenticode, SHA-256, no time
     stamp, so no network), with the key and certificates of the PKCS#12
-    file and the password on the first line of the pass file; then verifies
-    the signature against the certificates in that file before finishing.
+    file and the password on the first line of the pass file (its line end
+    LF or CRLF); each file is read once, so either may be a pipe. The
+    certificate chain is checked before any work, and the signature
+    verified before finishing, against the roots of --ca-file and the
+    certificates of the PKCS#12 file (a self-signed key needs no --ca-file).
+--ca-file PEM
+    the root certificates that a key issued by a certificate authority
+    chains to, when its PKCS#12 file does not hold its root.
 --zip
-    also writes DIR.zip (the four files at its top level) and
-    DIR.zip.sha256 (its digest, as sha256sum writes it) beside DIR.
+    also writes DIR.zip (the four files at its top level, fixed times, so
+    the same package gives the same archive) and DIR.zip.sha256 (its digest,
+    as sha256sum writes it) beside DIR. DIR.zip must not exist.
+
+Works in a folder .romgate-pack-<pid>@<host>-XXXXXX beside DIR, moved into
+place when complete; Ctrl-C, SIGTERM or SIGHUP remove it. A run killed
+outright (SIGKILL) leaves it, and the next run in that folder removes it.
 
 Prints what it did as a table. Exit status: 0 done, 1 refused or failed,
-2 wrong usage.
+2 wrong usage; killed by the signal when interrupted.
 )";
 
+// The largest --setup or --launcher read: both are read whole to check
+// their headers, and an updater suite's installer is far smaller.
+const uint64_t kcbProgramMax = 256u << 20;
+const char kOsslsigncodeMissing[] =
+    "osslsigncode is missing: not found on PATH (install the Debian package osslsigncode)";
+const uint64_t kcbKeyFileMax = 1u << 20;
+const uint64_t kcbCaFileMax = 16u << 20;
+
 struct Options {
-    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile;
+    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile;
     bool bZip = false;
 };
 
 struct Row {
     std::string name, what;
-    size_t cb;
+    uint64_t cb;
 };
 
-// Where the package is built beside DIR before it is moved into place, and
-// the packager's scratch files; what was not moved is removed whatever
-// happens, so a refused or failed run leaves nothing behind.
-struct Work {
-    std::string staging, scratch, zip, digest;
-    ~Work()
+// What the checks read, for the run to write.
+struct Inputs {
+    std::string setup, launcher, manifest;
+    int fdImage = -1;
+    bool bOutExists = false;  // --out is an empty folder now
+    SigningKey key;
+    Inputs() = default;
+    Inputs(const Inputs&) = delete;
+    Inputs& operator=(const Inputs&) = delete;
+    ~Inputs()
     {
-        for (const std::string& dir : {staging, scratch}) {
-            if (dir.empty())
-                continue;
-            for (const char* name : {"Romgate.exe", "Setup.exe", "BIOS.rom", "VORNUpdate.ini",
-                                     "unsigned.exe", "chain.pem", "log", "sum"})
-                unlink((dir + "/" + name).c_str());
-            rmdir(dir.c_str());
-        }
-        for (const std::string& file : {zip, digest})
-            if (!file.empty())
-                unlink(file.c_str());
+        if (fdImage >= 0)
+            close(fdImage);
     }
 };
 
@@ -96,22 +119,11 @@ bool Fail(const std::string& message)
     return false;
 }
 
-bool ReadFile(const std::string& path, const char* option, std::string* pBytes)
+bool ReadInput(const std::string& path, const char* option, uint64_t cbMax, std::string* pBytes)
 {
-    struct stat st;
-    std::ifstream in;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        in.open(path, std::ios::binary);
-    if (!in.is_open())
-        return Fail(std::string("cannot read ") + option + " " + path + ": not a readable file");
-    pBytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad() || Fail(std::string("cannot read ") + option + " " + path);
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    return (out << bytes).flush().good() || Fail("cannot write " + path);
+    std::string why;
+    return ReadBounded(path, cbMax, pBytes, &why) ||
+           Fail(std::string("cannot read ") + option + " " + path + ": " + why);
 }
 
 int Usage(const std::string& message)
@@ -129,7 +141,7 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
     } kValued[] = {{"--setup", &pOptions->setup},         {"--image", &pOptions->image},
                    {"--version", &pOptions->version},     {"--out", &pOptions->out},
                    {"--launcher", &pOptions->launcher},   {"--sign-pkcs12", &pOptions->pkcs12},
-                   {"--sign-pass-file", &pOptions->passFile}};
+                   {"--sign-pass-file", &pOptions->passFile}, {"--ca-file", &pOptions->caFile}};
     bool bVersionGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -159,6 +171,8 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
         return Usage("--setup, --image, --version and --out are needed");
     if (pOptions->pkcs12.empty() != pOptions->passFile.empty())
         return Usage("--sign-pkcs12 and --sign-pass-file go together");
+    if (!pOptions->caFile.empty() && pOptions->pkcs12.empty())
+        return Usage("--ca-file goes with --sign-pkcs12");
     while (pOptions->out.size() > 1 && pOptions->out.back() == '/')
         pOptions->out.pop_back();
     return 0;
@@ -170,49 +184,120 @@ std::string FormatVersion(const uint16_t version[4])
            std::to_string(version[2]) + "." + std::to_string(version[3]);
 }
 
-// True when path is missing or an empty folder.
-bool IsFreeFolder(const std::string& path)
+// The folder DIR goes in, as given ("." for a bare name).
+std::string ParentOf(const std::string& path)
 {
-    DIR* pDir = opendir(path.c_str());
-    if (pDir == nullptr)
-        return errno == ENOENT;
-    size_t cEntries = 0;
-    while (struct dirent* pEntry = readdir(pDir))
-        cEntries += strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0;
-    closedir(pDir);
-    return cEntries == 0;
+    size_t iSlash = path.rfind('/');
+    return iSlash == std::string::npos ? "." : iSlash == 0 ? "/" : path.substr(0, iSlash);
 }
 
-bool Exists(const std::string& path)
+// Why DIR cannot take the package, "" when it can; *pbExists tells that it
+// is an empty folder already. A symbolic link is refused: the package would
+// go wherever it points, and moving it there would replace the link.
+std::string OutProblem(const std::string& out, bool* pbExists)
 {
     struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    if (lstat(out.c_str(), &st) != 0) {
+        if (errno == ENAMETOOLONG)
+            return "the name is too long";
+        if (errno == ENOTDIR)
+            return "a part of its path is not a folder";
+        if (errno != ENOENT)
+            return strerror(errno);
+        std::string parent = ParentOf(out);
+        return stat(parent.c_str(), &st) == 0 ? "" : "cannot use its folder " + parent + ": " +
+                                                        strerror(errno);
+    }
+    if (S_ISLNK(st.st_mode))
+        return "it is a symbolic link; give the folder itself";
+    if (!S_ISDIR(st.st_mode))
+        return "it exists and is not a folder";
+    struct stat parent;
+    if (stat(ParentOf(out).c_str(), &parent) == 0 && parent.st_dev != st.st_dev)
+        return "it is where a file system is mounted, and the package is moved into place "
+               "with a rename; give a folder in it";
+    DIR* pDir = opendir(out.c_str());
+    if (pDir == nullptr)
+        return strerror(errno);
+    size_t cEntries = 0;
+    while (const struct dirent* pEntry = readdir(pDir))
+        cEntries += strcmp(pEntry->d_name, ".") != 0 && strcmp(pEntry->d_name, "..") != 0;
+    closedir(pDir);
+    *pbExists = true;
+    return cEntries == 0 ? "" : "it exists and is not an empty folder";
+}
+
+// Why DIR.zip or DIR.zip.sha256 cannot be written, "" when both can.
+std::string ZipProblem(const std::string& out)
+{
+    struct stat st;
+    for (const std::string& path : {out + ".zip", out + ".zip.sha256"}) {
+        if (lstat(path.c_str(), &st) == 0)
+            return out + ".zip or its .sha256 exists already";
+        if (errno != ENOENT)
+            return path + ": " + (errno == ENAMETOOLONG ? "the name is too long" : strerror(errno));
+    }
+    return "";
+}
+
+// The key, its password and the roots, each read once, and the chain
+// checked, before anything is written.
+bool CheckKey(const Options& options, SigningKey* pKey)
+{
+    std::string pkcs12, pass, ca, why;
+    if (!ReadInput(options.pkcs12, "--sign-pkcs12", kcbKeyFileMax, &pkcs12) ||
+        !ReadInput(options.passFile, "--sign-pass-file", kcbKeyFileMax, &pass) ||
+        (!options.caFile.empty() &&
+         !ReadInput(options.caFile, "--ca-file", kcbCaFileMax, &ca)))
+        return false;
+    bool bOpened = pKey->Open(pkcs12, pass, &why);
+    OPENSSL_cleanse(&pass[0], pass.size());
+    return (bOpened && pKey->CheckChain(ca, &why)) ||
+           Fail("refused --sign-pkcs12 " + options.pkcs12 + ": " + why);
+}
+
+bool CheckImage(const Options& options, Inputs* pInputs)
+{
+    std::string why;
+    struct stat st;
+    pInputs->fdImage = OpenInput(options.image, &why);
+    if (pInputs->fdImage < 0)
+        return Fail("cannot read --image " + options.image + ": " + why);
+    if (fstat(pInputs->fdImage, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+        return Fail("refused --image " + options.image + ": it is empty");
+    return true;
 }
 
 // Everything is checked before anything is written.
-bool CheckInputs(const Options& options, std::vector<Row>* pRows, std::string* pSetup,
-                 std::string* pImage, std::string* pLauncher)
+bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInputs)
 {
     VersionCheck version = CheckVersionText(options.version);
     if (!version.strProblem.empty())
         return Fail("refused --version \"" + options.version + "\": " + version.strProblem +
                     "; Romgate would read it as " + version.strRead);
     PeFacts setup, launcher;
-    if (!ReadFile(options.setup, "--setup", pSetup) ||
-        !ReadFile(options.image, "--image", pImage) ||
-        !ReadFile(options.launcher, "--launcher", pLauncher))
+    std::string* pSetup = &pInputs->setup;
+    std::string* pLauncher = &pInputs->launcher;
+    if (!ReadInput(options.setup, "--setup", kcbProgramMax, pSetup) ||
+        !ReadInput(options.launcher, "--launcher", kcbProgramMax, pLauncher))
         return false;
     if (!ReadPeFacts(*pSetup, &setup))
         return Fail("refused --setup " + options.setup + ": not a Windows program");
     if (!ReadPeFacts(*pLauncher, &launcher) || launcher.wMachine != PE_MACHINE_I386 ||
         launcher.wMagic != PE_MAGIC_PE32)
         return Fail("refused --launcher " + options.launcher + ": not a 32-bit Windows program");
-    if (pImage->empty())
-        return Fail("refused --image " + options.image + ": it is empty");
-    if (!IsFreeFolder(options.out))
-        return Fail("refused --out " + options.out + ": it exists and is not an empty folder");
-    if (options.bZip && (Exists(options.out + ".zip") || Exists(options.out + ".zip.sha256")))
-        return Fail("refused --zip: " + options.out + ".zip or its .sha256 exists already");
+    if (!CheckImage(options, pInputs))
+        return false;
+    std::string problem = OutProblem(options.out, &pInputs->bOutExists);
+    if (!problem.empty())
+        return Fail("refused --out " + options.out + ": " + problem);
+    problem = options.bZip ? ZipProblem(options.out) : "";
+    if (!problem.empty())
+        return Fail("refused --zip: " + problem);
+    if (!options.pkcs12.empty() && !OnPath("osslsigncode"))
+        return Fail(kOsslsigncodeMissing);
+    if (!options.pkcs12.empty() && !CheckKey(options, &pInputs->key))
+        return false;
 
     std::string setupWhat = "installer, no version resource";
     if (setup.bHasProductVersion) {
@@ -224,112 +309,119 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, std::string* p
             setupWhat += " (differs: warned)";
         }
     }
+    pInputs->manifest = ManifestFor(options.version);
     *pRows = {{"Romgate.exe", "launcher, PE32 i386, not signed", pLauncher->size()},
               {"Setup.exe", setupWhat, pSetup->size()},
-              {"BIOS.rom", "image, from " + options.image, pImage->size()},
+              {"BIOS.rom", "image, from " + options.image, 0},
               {"VORNUpdate.ini", "Version=" + options.version + ", read by Romgate as " +
                                      version.strRead,
-               ManifestFor(options.version).size()}};
+               pInputs->manifest.size()}};
     return true;
 }
 
-bool Run(const std::vector<std::string>& argv, const Work& work, const std::string& stdoutPath = "",
-         const std::string& cwd = "")
+bool Run(const std::vector<std::string>& argv, const Staging& staging)
 {
-    if (RunTool(argv, cwd, stdoutPath, work.scratch + "/log"))
+    std::string logPath = staging.Path("log");
+    unlink(logPath.c_str());
+    std::string why = RunTool(argv, logPath);
+    if (why.empty())
         return true;
-    std::string log;
-    std::ifstream in(work.scratch + "/log");
-    std::getline(in, log, '\0');
-    return Fail(argv[0] + " " + argv[1] + " failed:\n" + log);
+    if (why == "not found on PATH")
+        return Fail(kOsslsigncodeMissing);
+    std::string log, unread;
+    ReadBounded(logPath, 1u << 20, &log, &unread);
+    return Fail(argv[0] + " " + argv[1] + " failed (" + why + "):\n" +
+                (log.empty() ? "(it wrote nothing)\n" : log));
 }
 
-bool Sign(const Options& options, const Work& work, Row* pRow)
+// Signs the launcher written as unsigned.exe into the package, and verifies
+// the signature as Windows will, against the trusted certificates.
+bool Sign(const Options& options, const Inputs& inputs, const Staging& staging, Row* pRow)
 {
-    std::string unsignedExe = work.scratch + "/unsigned.exe", chain = work.scratch + "/chain.pem",
-                signedExe = work.staging + "/Romgate.exe";
-    if (rename(signedExe.c_str(), unsignedExe.c_str()) != 0 ||
-        !Run({"osslsigncode", "sign", "-pkcs12", options.pkcs12, "-readpass", options.passFile,
-              "-h", "sha256", "-in", unsignedExe, "-out", signedExe},
-             work) ||
-        !Run({"openssl", "pkcs12", "-in", options.pkcs12, "-passin", "file:" + options.passFile,
-              "-nokeys", "-out", chain},
-             work) ||
-        !Run({"osslsigncode", "verify", "-CAfile", chain, "-in", signedExe}, work))
+    std::string key = staging.Path("key.p12"), trusted = staging.Path("trusted.pem"),
+                unsignedExe = staging.Path("unsigned.exe"),
+                signedExe = staging.Path("package/Romgate.exe"), why;
+    if (!inputs.key.WritePrivateCopy(key, &why) || !inputs.key.WriteTrusted(trusted, &why))
+        return Fail("cannot prepare the signing in " + staging.Path("") + ": " + why);
+    bool bSigned = Run({"osslsigncode", "sign", "-pkcs12", key, "-h", "sha256", "-in",
+                        unsignedExe, "-out", signedExe},
+                       staging);
+    // The key's copy has no password: it is kept no longer than needed.
+    unlink(key.c_str());
+    if (!bSigned ||
+        !Run({"osslsigncode", "verify", "-CAfile", trusted, "-in", signedExe}, staging))
         return false;
     struct stat st;
-    pRow->cb = stat(signedExe.c_str(), &st) == 0 ? (size_t)st.st_size : 0;
-    pRow->what = "launcher, PE32 i386, signed (Authenticode, SHA-256), signature verified";
+    if (stat(signedExe.c_str(), &st) != 0)
+        return Fail("cannot read the signed " + signedExe + ": " + strerror(errno));
+    pRow->cb = (uint64_t)st.st_size;
+    pRow->what = "launcher, PE32 i386, signed (Authenticode, SHA-256), signature verified" +
+                 std::string(options.caFile.empty() ? "" : " up to a root of --ca-file");
     return true;
 }
 
-bool Zip(const Options& options, Work* pWork, std::vector<Row>* pRows)
+bool Zip(const Options& options, const Staging& staging, std::vector<Row>* pRows)
 {
-    pWork->zip = pWork->staging + ".zip";
-    std::vector<std::string> argv = {"zip", "-q", "-X", "-D", "-j", pWork->zip};
+    std::vector<std::string> names;
     for (const Row& row : *pRows)
-        argv.push_back(pWork->staging + "/" + row.name);
-    std::string sum;
-    if (!Run(argv, *pWork) || !Run({"sha256sum", pWork->zip}, *pWork, pWork->scratch + "/sum"))
-        return false;
-    std::ifstream in(pWork->scratch + "/sum");
-    in >> sum;
+        names.push_back(row.name);
+    std::string zip = staging.Path("archive.zip"), sum, why;
     std::string name = options.out.substr(options.out.rfind('/') + 1) + ".zip";
+    if (!WriteZip(zip, staging.Path("package"), names, &why) ||
+        !Sha256OfFile(zip, &sum, &why))
+        return Fail("cannot write " + options.out + ".zip: " + why);
+    std::string line = Sha256SumLine(sum, name);
     struct stat st;
-    stat(pWork->zip.c_str(), &st);
-    pRows->push_back({name, "the four files", (size_t)st.st_size});
-    pRows->push_back({name + ".sha256", "sha256 " + sum, sum.size() + name.size() + 3});
-    pWork->digest = pWork->staging + ".sha256";
-    return sum.size() == 64 && WriteFile(pWork->digest, sum + "  " + name + "\n");
+    if (stat(zip.c_str(), &st) != 0 ||
+        !WriteNewFile(staging.Path("archive.sha256"), line, 0666, &why))
+        return Fail("cannot write " + options.out + ".zip.sha256: " + why);
+    pRows->push_back({name, "the four files", (uint64_t)st.st_size});
+    pRows->push_back({name + ".sha256", "sha256 " + sum, line.size()});
+    return true;
 }
 
-// Moves the built package into place: the folder first, then the archive
-// and its digest.
-bool Commit(const Options& options, Work* pWork)
+// Writes the four files into the package folder, the launcher aside
+// first when it is to be signed into place.
+bool WriteFiles(const Options& options, const Inputs& inputs, const Staging& staging,
+                std::vector<Row>* pRows)
 {
-    if (rename(pWork->staging.c_str(), options.out.c_str()) != 0)
-        return Fail("cannot move the package into " + options.out + ": " + strerror(errno));
-    pWork->staging.clear();
-    if (!options.bZip)
-        return true;
-    if (rename(pWork->zip.c_str(), (options.out + ".zip").c_str()) != 0 ||
-        rename(pWork->digest.c_str(), (options.out + ".zip.sha256").c_str()) != 0)
-        return Fail("cannot write " + options.out + ".zip: " + strerror(errno));
-    pWork->zip.clear();
-    pWork->digest.clear();
-    return true;
+    std::string why, launcher = options.pkcs12.empty() ? staging.Path("package/Romgate.exe")
+                                                       : staging.Path("unsigned.exe");
+    if (!WriteNewFile(launcher, inputs.launcher, 0666, &why) ||
+        !WriteNewFile(staging.Path("package/Setup.exe"), inputs.setup, 0666, &why) ||
+        !WriteNewFile(staging.Path("package/VORNUpdate.ini"), inputs.manifest, 0666, &why))
+        return Fail("cannot write into " + staging.Path("package") + ": " + why);
+    Row* pImageRow = &(*pRows)[2];
+    if (!CopyToNewFile(inputs.fdImage, staging.Path("package/BIOS.rom"), &pImageRow->cb, &why))
+        return Fail("cannot copy --image " + options.image + ": " + why);
+    return pImageRow->cb > 0 || Fail("refused --image " + options.image + ": it is empty");
 }
 
 bool Pack(const Options& options, std::vector<Row>* pRows)
 {
-    std::string setup, image, launcher;
-    if (!CheckInputs(options, pRows, &setup, &image, &launcher))
+    Inputs inputs;
+    if (!CheckInputs(options, pRows, &inputs))
         return false;
-    size_t iSlash = options.out.rfind('/');
-    std::string parent = iSlash == std::string::npos ? "." : options.out.substr(0, iSlash + 1);
-    std::string base = options.out.substr(iSlash + 1);
-    std::string staging = parent + "/." + base + ".romgate-pack-XXXXXX";
-    const char* pszTmp = getenv("TMPDIR");
-    std::string scratch = std::string(pszTmp && *pszTmp ? pszTmp : "/tmp") + "/romgate-pack-XXXXXX";
-    Work work;
-    if (mkdtemp(&staging[0]) == nullptr)
-        return Fail("cannot make a working folder beside " + options.out + ": " + strerror(errno));
-    work.staging = staging;
-    // A package folder as any other the packager makes: mkdtemp's is private.
-    mode_t umaskNow = umask(0);
-    umask(umaskNow);
-    chmod(staging.c_str(), 0777 & ~umaskNow);
-    if (mkdtemp(&scratch[0]) == nullptr)
-        return Fail("cannot make a working folder in " + scratch + ": " + strerror(errno));
-    work.scratch = scratch;
-    // In the order of the rows.
-    std::string manifest = ManifestFor(options.version);
-    const std::string* contents[] = {&launcher, &setup, &image, &manifest};
-    for (size_t i = 0; i < 4; ++i)
-        if (!WriteFile(staging + "/" + (*pRows)[i].name, *contents[i]))
-            return false;
-    return (options.pkcs12.empty() || Sign(options, work, &(*pRows)[0])) &&
-           (!options.bZip || Zip(options, &work, pRows)) && Commit(options, &work);
+    std::string parent = ParentOf(options.out), why;
+    for (const std::string& name : SweepStaleStaging(parent)) {
+        std::string message = "removed ";
+        message += parent;
+        message += '/';
+        message += name;
+        Say(message + ", left by a run that was killed");
+    }
+    Staging staging;
+    if (!staging.Make(parent, &why))
+        return Fail("cannot make a working folder in " + parent + ": " + why);
+    if (!WriteFiles(options, inputs, staging, pRows) ||
+        (!options.pkcs12.empty() && !Sign(options, inputs, staging, &(*pRows)[0])) ||
+        (options.bZip && !Zip(options, staging, pRows)))
+        return false;
+    InterruptsHeld held;
+    if (InterruptSignal() != 0)
+        return false;
+    return staging.MoveIntoPlace(options.out, inputs.bOutExists, options.bZip, &why) ||
+           Fail(why);
 }
 
 }  // namespace
@@ -339,14 +431,22 @@ int main(int argc, char** argv)
     Options options;
     if (int status = ParseOptions(argc, argv, &options))
         return status;
+    if (!CatchInterrupts())
+        return Fail(std::string("cannot catch interruptions: ") + strerror(errno)), 1;
     std::vector<Row> rows;
-    if (!Pack(options, &rows))
+    bool bPacked = Pack(options, &rows);
+    if (InterruptSignal() != 0 && !bPacked) {
+        Say("interrupted; removed what this run had made");
+        EndAsInterrupted();
+    }
+    if (!bPacked)
         return 1;
     int cchName = 0;
     for (const Row& row : rows)
         cchName = std::max(cchName, (int)row.name.size());
     printf("romgate-pack: package %s\n", options.out.c_str());
     for (const Row& row : rows)
-        printf("  %-*s %10zu bytes  %s\n", cchName, row.name.c_str(), row.cb, row.what.c_str());
+        printf("  %-*s %10llu bytes  %s\n", cchName, row.name.c_str(),
+               (unsigned long long)row.cb, row.what.c_str());
     return 0;
 }

@@ -1,16 +1,20 @@
-// Runs the packager's outside tools (osslsigncode, openssl, zip, sha256sum)
-// without a shell: arguments are handed over as they are, so no file name
-// can be taken for shell syntax.
+// Runs the packager's outside tool (osslsigncode) without a shell:
+// arguments are handed over as they are, so no file name can be taken for
+// shell syntax.
 #ifndef ROMGATE_PACK_TOOL_RUN_H
 #define ROMGATE_PACK_TOOL_RUN_H
 
 #include <string>
 #include <vector>
 
-// Runs argv[0] (found on PATH) in the folder cwd ("" for the current one),
-// its standard output going to the file stdoutPath ("" for the log). Its
-// standard error goes to the file logPath. True when it exits with 0.
-bool RunTool(const std::vector<std::string>& argv, const std::string& cwd,
-             const std::string& stdoutPath, const std::string& logPath);
+// Runs argv[0], found on PATH, with its standard output and error going to
+// the new file logPath. "" when it exits with 0, else what happened, in
+// words: "not found on PATH", "exited with status 1", "killed by signal 9",
+// "interrupted" (the run was, and the tool was ended).
+std::string RunTool(const std::vector<std::string>& argv, const std::string& logPath);
+
+// True when program is found on PATH as RunTool looks for it, so that a
+// missing tool is told before the work that would need it.
+bool OnPath(const std::string& program);
 
 #endif  // ROMGATE_PACK_TOOL_RUN_H

@@ -1,29 +1,56 @@
 #!/usr/bin/python3
 """romgate-pack on a table of invocations: each good one lays out exactly the
-package, each bad one is refused and leaves nothing behind. The signed
-launcher is kept for the tests that check and run it."""
+package, each bad one is refused and leaves nothing behind; then on runs held
+on a FIFO image. The signed launcher is kept for the tests that check and run it."""
 import argparse
-import hashlib
 import os
+import resource
 import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import zipfile
 from pathlib import Path
 
 FOUR = ["BIOS.rom", "Romgate.exe", "Setup.exe", "VORNUpdate.ini"]
 USAGE, REFUSED = 2, 1
+IMAGE = bytes(range(256)) * 16
+SIGN = ["--sign-pkcs12", "k.p12", "--sign-pass-file", "pass"]
+CA_SIGN = ["--sign-pkcs12", "leaf.p12", "--sign-pass-file", "pass"]
 
 
 def rows(a):
-    """(what, arguments over the defaults, exit status, text on stderr)."""
+    """(what, arguments over the defaults, exit status, text on stderr[, how to run])."""
+    no_path, shm = dict(os.environ, PATH="/nonexistent"), dict(os.environ, TMPDIR="/dev/shm")
     return [
         ("plain", [], 0, ""),
         ("two components", ["--version", "2.1"], 0, ""),
         ("into an empty folder", ["--out", "empty"], 0, ""),
-        ("zipped", ["--zip"], 0, ""),
-        ("signed", ["--sign-pkcs12", "k.p12", "--sign-pass-file", "pass"], 0, ""),
+        ("zipped, no zip program on PATH", ["--zip"], 0, "", {"env": no_path}),
+        ("3 GiB sparse image in 1 GiB of memory", ["--image", "huge.rom"], 0, "",
+         {"preexec_fn": lambda: resource.setrlimit(resource.RLIMIT_AS, (1 << 30,) * 2)}),
+        ("image from a pipe", ["--image", "/dev/stdin"], 0, "", {"input": IMAGE}),
+        ("signed", SIGN, 0, ""),
+        ("signed, TMPDIR on another file system", SIGN, 0, "", {"env": shm}),
+        ("password line ends in CRLF", [*SIGN[:3], "crlf"], 0, ""),
+        ("password line and more lines", [*SIGN[:3], "lines"], 0, ""),
+        ("password from a pipe", [*SIGN[:3], "/dev/stdin"], 0, "", {"input": b"secret\n"}),
+        ("key of a CA, its root given", [*CA_SIGN, "--ca-file", "root.pem"], 0, ""),
+        ("key of a CA, no root", CA_SIGN, REFUSED,
+         "unable to get issuer certificate (issuer /CN=Romgate test root); give that root"),
+        ("no osslsigncode on PATH", SIGN, REFUSED, "osslsigncode is missing", {"env": no_path}),
+        ("zipped, a backslash in the name", ["--zip", "--out", "a\\b"], 0, ""),
+        ("zipped, a line break in the name", ["--zip", "--out", "a\nb"], 0, ""),
+        ("zipped, a folder named like an option", ["--zip", "--out", "-p/pkg"], 0, ""),
+        ("name of 255 characters", ["--out", "n" * 255], 0, ""),
+        ("name of 256 characters", ["--out", "n" * 256], REFUSED, "the name is too long"),
+        ("name of 255 characters, zipped", ["--zip", "--out", "n" * 255], REFUSED,
+         "n.zip: the name is too long"),
+        ("under a file", ["--out", "old.zip/pkg"], REFUSED, "a part of its path is not a folder"),
+        ("a link to an empty folder", ["--out", "link"], REFUSED, "it is a symbolic link"),
         ("installer declares 1.0.0.0", ["--setup", a.launcher], 0,
          "declares ProductVersion 1.0.0.0, not 2.1.0"),
         ("installer declares 1.0.0.0, as packaged", ["--setup", a.launcher, "--version",
@@ -41,13 +68,13 @@ def rows(a):
         ("254 characters", ["--version", "0" * 249 + "2.1.5"], 0, ""),
         ("two dots", ["--version", "2..1"], REFUSED, "empty; Romgate would read it as 2.1.0"),
         ("installer not a program", ["--setup", "image.rom"], REFUSED, "not a Windows program"),
+        ("installer beyond 256 MiB", ["--setup", "huge.rom"], REFUSED, "than the 268435456 bytes"),
         ("launcher for x64", ["--launcher", "x64.exe"], REFUSED, "not a 32-bit Windows program"),
         ("empty image", ["--image", "empty.rom"], REFUSED, "it is empty"),
-        ("missing image", ["--image", "none.rom"], REFUSED, "not a readable file"),
+        ("missing image", ["--image", "none.rom"], REFUSED, "none.rom: No such file"),
         ("folder not empty", ["--out", "full"], REFUSED, "not an empty folder"),
         ("archive exists", ["--zip", "--out", "old"], REFUSED, "old.zip or its .sha256 exists"),
-        ("wrong password", ["--sign-pkcs12", "k.p12", "--sign-pass-file", "wrong"], REFUSED,
-         "osslsigncode sign failed"),
+        ("wrong password", [*SIGN[:3], "wrong"], REFUSED, "pass file is not its password"),
         ("no --out", ["--out", ""], USAGE, "are needed"),
         ("unknown", ["--fast"], USAGE, "unknown argument --fast"),
         ("key without password", ["--sign-pkcs12", "k.p12"], USAGE, "go together"),
@@ -56,7 +83,11 @@ def rows(a):
 
 def prepare(a):
     """The inputs of the rows in the current folder."""
-    Path("image.rom").write_bytes(bytes(range(256)) * 16)
+    Path("image.rom").write_bytes(IMAGE)
+    with open("huge.rom", "wb") as huge:
+        huge.seek((2 << 30) + 12345)
+        huge.write(IMAGE)
+        huge.truncate(3 << 30)
     Path("empty.rom").write_bytes(b"")
     x64 = bytearray(Path(a.launcher).read_bytes())
     pe = int.from_bytes(x64[0x3C:0x40], "little")
@@ -64,72 +95,139 @@ def prepare(a):
     Path("x64.exe").write_bytes(x64)
     os.mkdir("empty")
     os.mkdir("full")
+    os.mkdir("-p")
+    os.symlink("empty", "link")
+    os.mkfifo("fifo.rom")
     Path("full/keep").write_text("kept")
     Path("old.zip").write_text("kept")
     Path("pass").write_text("secret\n")
     Path("wrong").write_text("wrong\n")
+    Path("crlf").write_bytes(b"secret\r\n")
+    Path("lines").write_text("secret\nsecond line\n")
     for argv in (["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "k.pem", "-out",
                   "c.pem", "-days", "2", "-subj", "/CN=Romgate test signer", "-addext",
                   "extendedKeyUsage=codeSigning"],
                  ["pkcs12", "-export", "-inkey", "k.pem", "-in", "c.pem", "-out", "k.p12",
-                  "-passout", "file:pass"]):
+                  "-passout", "file:pass"],
+                 *ca_chain(), ["pkcs12", "-export", "-inkey", "leaf.key", "-in", "leaf.pem", "-certfile",
+                  "inter.pem", "-out", "leaf.p12", "-passout", "file:pass"]):
         subprocess.run(["openssl", *argv], check=True, capture_output=True)
 
 
+def ca_chain():
+    """A throwaway root, an intermediate and a leaf that signs code."""
+    def cert(name, issuer, ca, *more):
+        return ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
+                name + ".pem", "-days", "2", "-subj", "/CN=Romgate test " + name, "-addext",
+                "basicConstraints=critical,CA:" + ca, *more,
+                *(["-CA", issuer + ".pem", "-CAkey", issuer + ".key"] if issuer else [])]
+    return [cert("root", "", "TRUE"), cert("inter", "root", "TRUE"),
+            cert("leaf", "inter", "FALSE", "-addext", "extendedKeyUsage=codeSigning")]
+
+
 def invocation(a, extra):
-    """The options over the defaults, and the flags."""
+    """The command line, the options over the defaults, and the flags."""
     options = {"--setup": a.setup, "--image": "image.rom", "--version": "2.1.0",
                "--out": "pkg", "--launcher": a.launcher}
     flags = [x for x in extra if x in ("--zip", "--fast")]
     valued = [x for x in extra if x not in flags]
     options.update(zip(valued[::2], valued[1::2]))
-    return options, flags
+    return [a.pack, *flags, *(x for option in options.items() for x in option)], options, flags
 
 
 def check(a, options, flags):
     """What the package folder (and archive) must hold; gives the failures."""
     out = options["--out"]
-    want = {"BIOS.rom": Path("image.rom").read_bytes(),
-            "Setup.exe": Path(options["--setup"]).read_bytes(),
+    image = {"/dev/stdin": "image.rom"}.get(options["--image"], options["--image"])
+    want = {"Setup.exe": Path(options["--setup"]).read_bytes(),
             "VORNUpdate.ini": f"[VORNUpdate]\r\nVersion={options['--version']}\r\n".encode()}
-    got = {p.name: p.read_bytes() for p in Path(out).iterdir()}
+    got = {p.name: p.read_bytes() for p in Path(out).iterdir() if p.name != "BIOS.rom"}
     failures = [f"{name} differs" for name in want if got.get(name) != want[name]]
-    failures += [] if sorted(got) == FOUR else [f"files {sorted(got)}"]
+    failures += [] if sorted(os.listdir(out)) == FOUR else [f"files {os.listdir(out)}"]
+    if subprocess.run(["cmp", "--", image, f"{out}/BIOS.rom"]).returncode != 0 or \
+            os.stat(f"{out}/BIOS.rom").st_blocks > os.stat(image).st_blocks + 64:
+        failures.append("BIOS.rom differs or is not as sparse")
     signed = "--sign-pkcs12" in options
     if (got.get("Romgate.exe") == Path(a.launcher).read_bytes()) == signed:
         failures.append("Romgate.exe " + ("not signed" if signed else "changed"))
     if signed:
-        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", "c.pem", "-in",
-                                 f"{out}/Romgate.exe"], capture_output=True, text=True)
+        verify = subprocess.run(["osslsigncode", "verify", "-CAfile", options.get(
+            "--ca-file", "c.pem"), "-in", f"{out}/Romgate.exe"], capture_output=True, text=True)
         if verify.returncode != 0 or "Message digest algorithm  : SHA256" not in verify.stdout:
             failures.append("signature: " + verify.stdout)
         shutil.copy(f"{out}/Romgate.exe", a.signed_out)
     if "--zip" in flags:
-        names = zipfile.ZipFile(out + ".zip").namelist()
-        digest = hashlib.sha256(Path(out + ".zip").read_bytes()).hexdigest()
-        failures += [] if sorted(names) == FOUR else [f"archive holds {names}"]
-        if Path(out + ".zip.sha256").read_text() != f"{digest}  {out}.zip\n":
+        archive = zipfile.ZipFile(out + ".zip")
+        failures += [] if sorted(archive.namelist()) == FOUR else ["archive holds other files"]
+        failures += [f"{i.filename} in the archive differs" for i in archive.infolist()
+                     if i.date_time != (1980, 1, 1, 0, 0, 0)
+                     or archive.read(i) != Path(out, i.filename).read_bytes()]
+        if subprocess.run(["sha256sum", "-c", "--", os.path.basename(out) + ".zip.sha256"],
+                          cwd=os.path.dirname(out) or ".", capture_output=True).returncode:
             failures.append("digest file")
     return failures
 
 
-def run(a, what, extra, status, text):
-    options, flags = invocation(a, extra)
-    argv = [a.pack, *flags, *(x for option in options.items() for x in option)]
+def report(what, failures):
+    print(f"{'FAIL' if failures else 'ok  '} {what}" + "".join(f"\n     {f}" for f in failures))
+    return bool(failures)
+
+
+def run(a, what, extra, status, text, how=None):
+    argv, options, flags = invocation(a, extra)
     before = sorted(os.listdir("."))
-    result = subprocess.run(argv, capture_output=True, text=True)
+    result = subprocess.run(argv, capture_output=True, **(how or {}))
     failures = [] if result.returncode == status else [f"exit {result.returncode}"]
-    failures += [] if text in result.stderr else [f"stderr {result.stderr!r}"]
-    if status == 0:
+    failures += [] if text in result.stderr.decode() else [f"stderr {result.stderr!r}"]
+    if status == result.returncode == 0:
         failures += check(a, options, flags)
         out = options["--out"]
-        subprocess.run(["rm", "-rf", out, out + ".zip", out + ".zip.sha256"])
+        for path in (out + ".zip", out + ".zip.sha256") if flags else ():
+            os.remove(path)
+        shutil.rmtree(out)
         os.mkdir(out) if out == "empty" else None
     elif sorted(os.listdir(".")) != before or os.listdir("empty") or \
             sorted(os.listdir("full")) != ["keep"]:
         failures.append(f"left behind: {sorted(set(os.listdir('.')) - set(before))}")
-    print(f"{'FAIL' if failures else 'ok  '} {what}" + "".join(f"\n     {f}" for f in failures))
-    return bool(failures)
+    return report(what, failures)
+
+
+def held(a, out, *flags):
+    """romgate-pack copying a FIFO image that has its first bytes and no end yet."""
+    writer = os.open("fifo.rom", os.O_RDWR)
+    os.write(writer, b"firmware")
+    pack = subprocess.Popen(invocation(a, [*flags, "--image", "fifo.rom", "--out", out])[0],
+                            stderr=subprocess.PIPE, text=True)
+    while pack.poll() is None and not [n for n in os.listdir(".") if n[:14] == ".romgate-pack-"]:
+        time.sleep(0.05)
+    return pack, writer
+
+
+def interrupted(a):
+    """Runs held on their image: meanwhile another run sweeps only what killed runs of this
+    machine left; a DIR.zip made meanwhile is kept; a signal leaves nothing behind."""
+    before = sorted(os.listdir("."))
+    pack, writer = held(a, "late", "--zip")
+    stale = [f".romgate-pack-{pid}@{host}-XXXXXX" for pid, host in [
+        (1 << 22 | 1, socket.gethostname()), (os.getpid(), socket.gethostname()), (1, "other")]]
+    for name in stale:
+        os.makedirs(name + "/package")
+    subprocess.run(invocation(a, ["--out", "other"])[0], check=True, capture_output=True)
+    failures = [f"swept: {n}" for n in stale if os.path.exists(n) != n.endswith("@other-XXXXXX")]
+    Path("late.zip").write_text("kept")
+    os.close(writer)
+    failures += [] if pack.wait(60) == REFUSED and "late.zip: File exists" in pack.stderr.read() \
+        and Path("late.zip").read_text() == "kept" else ["late.zip replaced or not refused"]
+    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        pack, writer = held(a, "pkg")
+        pack.send_signal(sig)
+        failures += [] if pack.wait(60) == -sig else [f"{sig}: exit {pack.returncode}"]
+        os.close(writer)
+    shutil.rmtree("other")
+    shutil.rmtree(stale[2])
+    os.remove("late.zip")
+    failures += [] if sorted(os.listdir(".")) == before else [f"left {os.listdir('.')}"]
+    return report("held on a FIFO: swept, not replaced, interrupted", failures)
 
 
 if __name__ == "__main__":
@@ -143,5 +241,5 @@ if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as work:
         os.chdir(work)
         prepare(args)
-        failed = sum(run(args, *row) for row in rows(args))
+        failed = sum(run(args, *row) for row in rows(args)) + interrupted(args)
     sys.exit(1 if failed else 0)
