@@ -14,6 +14,7 @@ from pathlib import Path
 
 FOUR = ["BIOS.rom", "Romgate.exe", "Setup.exe", "VORNUpdate.ini"]
 USAGE, REFUSED = 2, 1
+PE = str(Path(__file__).resolve().parents[2] / "fuzz/corpus/pe_facts/romgate-")  # patched copies
 
 
 def rows(a):
@@ -37,8 +38,13 @@ def rows(a):
         ("beyond int", ["--version", "2147483648.0.0"], REFUSED,
          "beyond 2147483647; Romgate would read it as 2147483647.0.0"),
         ("two dots", ["--version", "2..1"], REFUSED, "empty; Romgate would read it as 2.1.0"),
-        ("installer not a program", ["--setup", "image.rom"], REFUSED, "not a Windows program"),
-        ("launcher for x64", ["--launcher", "x64.exe"], REFUSED, "not a 32-bit Windows program"),
+        ("installer for x64", ["--setup", PE + "amd64"], 0, ""),
+        ("installer for ARM64", ["--setup", PE + "arm64"], 0, ""),
+        ("installer for machine 0", ["--setup", PE + "machine_0"], REFUSED, "not a Windows GUI or"),
+        ("installer an EFI application", ["--setup", PE + "efi"], REFUSED, "i386, AMD64 or ARM64"),
+        ("launcher for x64", ["--launcher", PE + "amd64"], REFUSED, "not a 32-bit Windows GUI"),
+        ("launcher PE32+", ["--launcher", PE + "pe32_plus"], REFUSED, "GUI program (PE32, i386)"),
+        ("launcher a console program", ["--launcher", PE + "console"], REFUSED, "not a 32-bit"),
         ("empty image", ["--image", "empty.rom"], REFUSED, "it is empty"),
         ("missing image", ["--image", "none.rom"], REFUSED, "not a readable file"),
         ("folder not empty", ["--out", "full"], REFUSED, "not an empty folder"),
@@ -55,10 +61,6 @@ def prepare(a):
     """The inputs of the rows in the current folder."""
     Path("image.rom").write_bytes(bytes(range(256)) * 16)
     Path("empty.rom").write_bytes(b"")
-    x64 = bytearray(Path(a.launcher).read_bytes())
-    pe = int.from_bytes(x64[0x3C:0x40], "little")
-    x64[pe + 4:pe + 6] = (0x8664).to_bytes(2, "little")
-    Path("x64.exe").write_bytes(x64)
     os.mkdir("empty")
     os.mkdir("full")
     Path("full/keep").write_text("kept")
