@@ -42,9 +42,11 @@ Lays out DIR as a Romgate package, with exactly its four files:
 Refuses, with nothing left behind in DIR:
   - a version that Romgate would read as another number: empty, more than
     three components, anything but digits in a component, a component
-    beyond 2147483647 (the message says what Romgate would read);
-  - a --setup that is not a Windows program, a --launcher that is not a
-    32-bit one, either beyond 256 MiB, an empty image;
+    beyond 2147483647, more than the 254 characters Romgate reads (the
+    message says what Romgate would read);
+  - a --setup that is not a Windows GUI or console program for i386, AMD64
+    or ARM64, a --launcher that is not a 32-bit i386 GUI one (PE32), either
+    beyond 256 MiB, an empty image;
   - a DIR that exists and is not an empty folder, or is a symbolic link.
 Warns when the installer's version resource declares a product version
 whose first three components differ from --version.
@@ -281,11 +283,20 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     if (!ReadInput(options.setup, "--setup", kcbProgramMax, pSetup) ||
         !ReadInput(options.launcher, "--launcher", kcbProgramMax, pLauncher))
         return false;
-    if (!ReadPeFacts(*pSetup, &setup))
-        return Fail("refused --setup " + options.setup + ": not a Windows program");
+    // Windows starts GUI and console programs only (an EFI application or a
+    // driver is refused), and the installer may be built for any Windows the
+    // package meets: 32-bit, x64 or ARM64.
+    const unsigned machines[] = {PE_MACHINE_I386, PE_MACHINE_AMD64, PE_MACHINE_ARM64};
+    if (!ReadPeFacts(*pSetup, &setup) ||
+        std::find(std::begin(machines), std::end(machines), setup.wMachine) ==
+            std::end(machines) ||
+        (setup.wSubsystem != PE_SUBSYSTEM_GUI && setup.wSubsystem != PE_SUBSYSTEM_CONSOLE))
+        return Fail("refused --setup " + options.setup +
+                    ": not a Windows GUI or console program for i386, AMD64 or ARM64");
     if (!ReadPeFacts(*pLauncher, &launcher) || launcher.wMachine != PE_MACHINE_I386 ||
-        launcher.wMagic != PE_MAGIC_PE32)
-        return Fail("refused --launcher " + options.launcher + ": not a 32-bit Windows program");
+        launcher.wMagic != PE_MAGIC_PE32 || launcher.wSubsystem != PE_SUBSYSTEM_GUI)
+        return Fail("refused --launcher " + options.launcher +
+                    ": not a 32-bit Windows GUI program (PE32, i386)");
     if (!CheckImage(options, pInputs))
         return false;
     std::string problem = OutProblem(options.out, &pInputs->bOutExists);

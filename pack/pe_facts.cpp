@@ -2,20 +2,31 @@
 
 namespace {
 
+const uint32_t kDosHeaderSize = 64;
+const uint32_t kCoffHeaderSize = 24;  // with the "PE\0\0" signature
+const uint32_t kSectionHeaderSize = 40;
 const uint16_t kCharacteristicExecutable = 0x0002;
 const uint16_t kCharacteristicDll = 0x2000;
 const uint32_t kResourceDirectory = 2;
 const uint32_t kVersionResourceType = 16;  // RT_VERSION
+const uint32_t kSubdirectory = 0x80000000u;
 const uint32_t kFixedInfoSignature = 0xFEEF04BD;
 // VS_VERSIONINFO: three WORDs, then L"VS_VERSION_INFO" with its terminator,
-// padded to a DWORD boundary: the fixed part starts 40 bytes in.
+// padded to a DWORD boundary: the fixed part, VS_FIXEDFILEINFO, starts 40
+// bytes in.
+const char kVersionKey[] = "VS_VERSION_INFO";
+const uint32_t kVersionKeyOffset = 6;
 const uint32_t kFixedInfoOffset = 40;
+const uint32_t kFixedInfoSize = 52;
 
-// Little-endian reads that answer 0 past the end, so that a cut or hostile
-// file reads as one with nothing there instead of being read out of bounds.
+// Little-endian reads. Every read is of bytes checked to lie in the file
+// first; past the end they answer 0 all the same, as a second guard.
 struct Bytes {
     const std::string& s;
-    bool Has(uint64_t offset, uint64_t cb) const { return offset + cb <= s.size(); }
+    bool Has(uint64_t offset, uint64_t cb) const
+    {
+        return offset <= s.size() && cb <= s.size() - offset;
+    }
     uint32_t U16(uint64_t at) const
     {
         return Has(at, 2) ? (uint8_t)s[at] | (uint8_t)s[at + 1] << 8 : 0;
@@ -23,60 +34,102 @@ struct Bytes {
     uint32_t U32(uint64_t at) const { return U16(at) | U16(at + 2) << 16; }
 };
 
+// The file as Windows maps it: the headers at address 0, each section's raw
+// data at its address. All of it was checked to lie in the file.
 struct Image {
     Bytes bytes;
+    uint64_t cbHeaders;
     uint64_t offSections;
     uint32_t cSections;
 
-    // The file offset of a relative virtual address, or 0 when no section
-    // holds it in the file.
-    uint64_t OffsetOf(uint32_t rva) const
+    // The file offset of cb bytes at a relative virtual address, when they
+    // all lie in the headers or in the raw data of one section.
+    bool Map(uint32_t rva, uint32_t cb, uint64_t* pOffset) const
     {
-        for (uint32_t i = 0; i < cSections; ++i) {
-            uint64_t section = offSections + 40ull * i;
-            uint32_t va = bytes.U32(section + 12), cbRaw = bytes.U32(section + 16);
-            if (rva >= va && rva - va < cbRaw)
-                return (uint64_t)bytes.U32(section + 20) + (rva - va);
+        uint64_t end = (uint64_t)rva + cb;
+        if (end <= cbHeaders) {
+            *pOffset = rva;
+            return true;
         }
-        return 0;
+        for (uint32_t i = 0; i < cSections; ++i) {
+            uint64_t section = offSections + (uint64_t)kSectionHeaderSize * i;
+            uint32_t va = bytes.U32(section + 12), cbRaw = bytes.U32(section + 16);
+            if (rva >= va && end - va <= cbRaw) {
+                *pOffset = (uint64_t)bytes.U32(section + 20) + (rva - va);
+                return true;
+            }
+        }
+        return false;
+    }
+    // A DWORD at a relative virtual address; 0, which means "none" to the
+    // resource walk, where nothing is mapped.
+    uint32_t U32At(uint32_t rva) const
+    {
+        uint64_t offset = 0;
+        return Map(rva, 4, &offset) ? bytes.U32(offset) : 0;
     }
 };
+
+// Windows refuses an image whose section table or whose sections' raw data
+// run past the end of the file; a section without raw data (zeros only) has
+// none to check.
+bool SectionsInFile(const Image& image)
+{
+    const Bytes& b = image.bytes;
+    if (!b.Has(image.offSections, (uint64_t)kSectionHeaderSize * image.cSections))
+        return false;
+    for (uint32_t i = 0; i < image.cSections; ++i) {
+        uint64_t section = image.offSections + (uint64_t)kSectionHeaderSize * i;
+        uint32_t cbRaw = b.U32(section + 16);
+        if (cbRaw != 0 && !b.Has(b.U32(section + 20), cbRaw))
+            return false;
+    }
+    return true;
+}
 
 // The first entry of a resource directory (at offset dir from the start of
 // the resources) whose id is wanted, or any id when wanted is ~0u: the
 // offset its data lies at, with its subdirectory bit, or 0 if there is none.
-uint32_t FindEntry(const Bytes& b, uint64_t resources, uint32_t dir, uint32_t wanted)
+uint32_t FindEntry(const Image& image, uint32_t resources, uint32_t dir, uint32_t wanted)
 {
-    uint64_t at = resources + dir;
-    uint32_t cNamed = b.U16(at + 12), cIds = b.U16(at + 14);
-    for (uint32_t i = cNamed; i < cNamed + cIds; ++i) {
-        uint64_t entry = at + 16 + 8ull * i;
-        if (wanted == ~0u || b.U32(entry) == wanted)
-            return b.U32(entry + 4);
-    }
+    uint32_t at = resources + dir;
+    uint32_t cNamed = image.U32At(at + 12) & 0xFFFF, cIds = image.U32At(at + 12) >> 16;
+    // All its entries, named first, or none: one mapping, however many.
+    uint64_t entries = 0;
+    if (!image.Map(at + 16, 8 * (cNamed + cIds), &entries))
+        return 0;
+    for (uint64_t entry = entries + 8ull * cNamed; entry < entries + 8ull * (cNamed + cIds);
+         entry += 8)
+        if (wanted == ~0u || image.bytes.U32(entry) == wanted)
+            return image.bytes.U32(entry + 4);
     return 0;
 }
 
-// Type, name, language: the first version resource's fixed part.
-void ReadProductVersion(const Image& image, uint64_t offOptional, bool bPe32Plus,
-                        PeFacts* pFacts)
+bool HasVersionKey(const Bytes& b, uint64_t key)
 {
+    for (uint32_t i = 0; i < sizeof(kVersionKey); ++i)
+        if (b.U16(key + 2ull * i) != (uint8_t)kVersionKey[i])
+            return false;
+    return true;
+}
+
+// Type, name, language: the first version resource's fixed part, read only
+// within the size its data entry gives.
+void ReadProductVersion(const Image& image, uint32_t resources, PeFacts* pFacts)
+{
+    uint32_t entry = FindEntry(image, resources, 0, kVersionResourceType);
+    for (int level = 0; level < 2 && (entry & kSubdirectory) != 0; ++level)
+        entry = FindEntry(image, resources, entry & ~kSubdirectory, ~0u);
+    if (entry == 0 || (entry & kSubdirectory) != 0)
+        return;
+    uint32_t cbBlock = image.U32At(resources + entry + 4);
+    uint64_t block = 0;
+    if (cbBlock < kFixedInfoOffset + kFixedInfoSize ||
+        !image.Map(image.U32At(resources + entry), cbBlock, &block))
+        return;
     const Bytes& b = image.bytes;
-    uint64_t dirs = offOptional + (bPe32Plus ? 112 : 96);
-    uint32_t cDirs = b.U32(offOptional + (bPe32Plus ? 108 : 92));
-    uint64_t resources = cDirs > kResourceDirectory
-                             ? image.OffsetOf(b.U32(dirs + 8ull * kResourceDirectory))
-                             : 0;
-    if (resources == 0)
-        return;
-    uint32_t entry = FindEntry(b, resources, 0, kVersionResourceType);
-    for (int level = 0; level < 2 && (entry & 0x80000000u) != 0; ++level)
-        entry = FindEntry(b, resources, entry & 0x7FFFFFFFu, ~0u);
-    if (entry == 0 || (entry & 0x80000000u) != 0)
-        return;
-    uint64_t data = image.OffsetOf(b.U32(resources + entry));
-    uint64_t fixed = data + kFixedInfoOffset;
-    if (data == 0 || b.U32(fixed) != kFixedInfoSignature || !b.Has(fixed, 24))
+    uint64_t fixed = block + kFixedInfoOffset;
+    if (!HasVersionKey(b, block + kVersionKeyOffset) || b.U32(fixed) != kFixedInfoSignature)
         return;
     uint32_t ms = b.U32(fixed + 16), ls = b.U32(fixed + 20);
     pFacts->bHasProductVersion = true;
@@ -92,22 +145,30 @@ bool ReadPeFacts(const std::string& bytes, PeFacts* pFacts)
 {
     Bytes b{bytes};
     *pFacts = PeFacts{};
-    if (b.U16(0) != 0x5A4D)  // "MZ"
-        return false;
     uint64_t pe = b.U32(0x3C);
-    if (b.U32(pe) != 0x00004550 || !b.Has(pe, 24))  // "PE\0\0" and the COFF header
+    if (!b.Has(0, kDosHeaderSize) || b.U16(0) != 0x5A4D ||  // "MZ"
+        !b.Has(pe, kCoffHeaderSize) || b.U32(pe) != 0x00004550)  // "PE\0\0"
         return false;
     uint16_t characteristics = (uint16_t)b.U16(pe + 22);
-    uint64_t offOptional = pe + 24;
-    uint32_t cbOptional = b.U16(pe + 20);
-    pFacts->wMachine = (uint16_t)b.U16(pe + 4);
-    pFacts->wMagic = (uint16_t)b.U16(offOptional);
-    bool bPe32Plus = pFacts->wMagic == 0x020B;
-    if (!b.Has(offOptional, cbOptional) || (!bPe32Plus && pFacts->wMagic != PE_MAGIC_PE32) ||
-        (characteristics & kCharacteristicExecutable) == 0 ||
+    uint64_t offOptional = pe + kCoffHeaderSize;
+    uint32_t cbOptional = b.U16(pe + 20), magic = b.U16(offOptional);
+    // The optional header's fields before its data directories.
+    uint32_t cbFields = magic == PE_MAGIC_PE32_PLUS ? 112 : 96;
+    if ((magic != PE_MAGIC_PE32 && magic != PE_MAGIC_PE32_PLUS) || cbOptional < cbFields ||
+        !b.Has(offOptional, cbOptional) || (characteristics & kCharacteristicExecutable) == 0 ||
         (characteristics & kCharacteristicDll) != 0)
         return false;
-    Image image{b, offOptional + cbOptional, b.U16(pe + 6)};
-    ReadProductVersion(image, offOptional, bPe32Plus, pFacts);
+    // Windows maps the headers, SizeOfHeaders bytes, from the file.
+    uint32_t cbHeaders = b.U32(offOptional + 60);
+    Image image{b, cbHeaders, offOptional + cbOptional, b.U16(pe + 6)};
+    if (!b.Has(0, cbHeaders) || !SectionsInFile(image))
+        return false;
+    pFacts->wMachine = (uint16_t)b.U16(pe + 4);
+    pFacts->wMagic = (uint16_t)magic;
+    pFacts->wSubsystem = (uint16_t)b.U16(offOptional + 68);
+    // Only the directories that both the count and the header's size hold.
+    uint32_t cDirs = b.U32(offOptional + cbFields - 4);
+    if (cDirs > kResourceDirectory && (cbOptional - cbFields) / 8 > kResourceDirectory)
+        ReadProductVersion(image, b.U32(offOptional + cbFields + 8ull * kResourceDirectory), pFacts);
     return true;
 }

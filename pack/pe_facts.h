@@ -1,6 +1,7 @@
 // What a packager needs to know about a Windows executable, read from the
-// file's own headers: whether it is a program at all, for which machine, and
-// the product version its version resource declares.
+// file's own headers: whether Windows would load it as a program at all, for
+// which machine and subsystem, and the product version its version resource
+// declares.
 #ifndef ROMGATE_PACK_PE_FACTS_H
 #define ROMGATE_PACK_PE_FACTS_H
 
@@ -9,20 +10,31 @@
 #include <string>
 
 #define PE_MACHINE_I386 0x014Cu
+#define PE_MACHINE_AMD64 0x8664u
+#define PE_MACHINE_ARM64 0xAA64u
 #define PE_MAGIC_PE32 0x010Bu
+#define PE_MAGIC_PE32_PLUS 0x020Bu
+#define PE_SUBSYSTEM_GUI 2u
+#define PE_SUBSYSTEM_CONSOLE 3u
 
 struct PeFacts {
-    uint16_t wMachine;  // the COFF header's machine
-    uint16_t wMagic;    // the optional header's: PE32 or PE32+
+    uint16_t wMachine;    // the COFF header's machine
+    uint16_t wMagic;      // the optional header's: PE32 or PE32+
+    uint16_t wSubsystem;  // the optional header's: GUI, console, EFI, ...
     // The fixed part of the version resource, when the file has one.
     bool bHasProductVersion;
     uint16_t productVersion[4];
 };
 
 // Reads the facts of a PE image that is a program (not a DLL) from its
-// bytes. False when the bytes are not one: no MZ and PE signatures, headers
-// that run past the end, or a DLL. A version resource that cannot be read is
-// taken as none.
+// bytes; a pure function, which reads nothing outside them. False when the
+// bytes are not one: no MZ and PE signatures, a DOS header, COFF header,
+// optional header (up to its data directories), SizeOfHeaders, section
+// table or section data that runs past the end, or a DLL. The first version resource is read
+// as Windows maps the file (the headers, then each section's data at its
+// address), and only when all of it, as long as its data entry says, is
+// mapped, holds the whole fixed part, and has the VS_VERSION_INFO key and
+// the fixed part's signature; otherwise the file is taken as having none.
 bool ReadPeFacts(const std::string& bytes, PeFacts* pFacts);
 
 #endif  // ROMGATE_PACK_PE_FACTS_H

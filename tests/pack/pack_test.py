@@ -20,6 +20,7 @@ USAGE, REFUSED = 2, 1
 IMAGE = bytes(range(256)) * 16
 SIGN = ["--sign-pkcs12", "k.p12", "--sign-pass-file", "pass"]
 CA_SIGN = ["--sign-pkcs12", "leaf.p12", "--sign-pass-file", "pass"]
+PE = str(Path(__file__).resolve().parents[2] / "fuzz/corpus/pe_facts/romgate-")  # patched copies
 
 
 def rows(a):
@@ -67,9 +68,16 @@ def rows(a):
          "only its first 254 characters; Romgate would read it as 2.1.0"),
         ("254 characters", ["--version", "0" * 249 + "2.1.5"], 0, ""),
         ("two dots", ["--version", "2..1"], REFUSED, "empty; Romgate would read it as 2.1.0"),
-        ("installer not a program", ["--setup", "image.rom"], REFUSED, "not a Windows program"),
+        ("installer not a program", ["--setup", "image.rom"], REFUSED,
+         "not a Windows GUI or console program"),
         ("installer beyond 256 MiB", ["--setup", "huge.rom"], REFUSED, "than the 268435456 bytes"),
-        ("launcher for x64", ["--launcher", "x64.exe"], REFUSED, "not a 32-bit Windows program"),
+        ("installer for x64", ["--setup", PE + "amd64"], 0, ""),
+        ("installer for ARM64", ["--setup", PE + "arm64"], 0, ""),
+        ("installer for machine 0", ["--setup", PE + "machine_0"], REFUSED, "not a Windows GUI or"),
+        ("installer an EFI application", ["--setup", PE + "efi"], REFUSED, "i386, AMD64 or ARM64"),
+        ("launcher for x64", ["--launcher", PE + "amd64"], REFUSED, "not a 32-bit Windows GUI"),
+        ("launcher PE32+", ["--launcher", PE + "pe32_plus"], REFUSED, "GUI program (PE32, i386)"),
+        ("launcher a console program", ["--launcher", PE + "console"], REFUSED, "not a 32-bit"),
         ("empty image", ["--image", "empty.rom"], REFUSED, "it is empty"),
         ("missing image", ["--image", "none.rom"], REFUSED, "none.rom: No such file"),
         ("folder not empty", ["--out", "full"], REFUSED, "not an empty folder"),
@@ -89,10 +97,6 @@ def prepare(a):
         huge.write(IMAGE)
         huge.truncate(3 << 30)
     Path("empty.rom").write_bytes(b"")
-    x64 = bytearray(Path(a.launcher).read_bytes())
-    pe = int.from_bytes(x64[0x3C:0x40], "little")
-    x64[pe + 4:pe + 6] = (0x8664).to_bytes(2, "little")
-    Path("x64.exe").write_bytes(x64)
     os.mkdir("empty")
     os.mkdir("full")
     os.mkdir("-p")
