@@ -66,9 +66,18 @@ TEST(HostedLayerTest, ConvertsPaths)
                 : "-",
             At(row.out))
             << row.in;
-    std::string host(At("@/dosdevices/d:/Setup.exe").size() + 1, '\xbd');
-    EXPECT_TRUE(!WindowsPathToHost("D:\\Setup.exe", &host[0], host.size() - 1) &&
-                host.back() == '\xbd');
+    // Both ways at an exact fit and one byte short: nothing written past the buffer.
+    const std::string host = At("@/dosdevices/d:/Setup.exe"), windowsPath = "D:\\Setup.exe";
+    for (bool bToHost : {true, false}) {
+        const std::string& in = bToHost ? windowsPath : host;
+        const std::string& out = bToHost ? host : windowsPath;
+        for (size_t cb : {out.size() + 1, out.size()}) {
+            std::string buf(out.size() + 2, '\xbd');
+            bool bFits = (bToHost ? WindowsPathToHost : HostPathToWindows)(in.c_str(), &buf[0], cb);
+            EXPECT_EQ(bFits ? buf.c_str() : "-", cb > out.size() ? out : "-") << in;
+            EXPECT_EQ(buf[cb], '\xbd') << in << " " << cb;
+        }
+    }
     std::string full = std::string("Z:") + szExe, windows(12, '\xbd');
     std::replace(full.begin(), full.end(), '/', '\\');
     for (DWORD cch : {(DWORD)full.size() + 1, (DWORD)full.size()}) {  // fits exactly, one short
