@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "fuzz/fuzz.h"
-#include "platform/posix/registry_file.h"
+#include "platform/posix/registry_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -145,13 +145,13 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 
 int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT)
 {
-    const int ID_OK = 1;
+    const int kIdOk = 1;
     // A line that standard error does not take has nowhere else to go; the
     // box is answered as if OK was pressed all the same.
     (void)fprintf(stderr, "%s: %s\n",
                   lpCaption != NULL ? lpCaption : "Error",
                   lpText != NULL ? lpText : "");
-    return ID_OK;
+    return kIdOk;
 }
 
 // Appends one byte of debugger text to the line, escaped C-style when it is
@@ -161,13 +161,13 @@ int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT)
 static void AppendEscaped(char* pszLine, size_t cbLine, size_t* pcch,
                           unsigned char ch)
 {
-    static const char ESCAPED[] = "\n\t\r\\";
-    static const char LETTERS[] = "ntr\\";
-    const char* pEscape = ch != '\0' ? strchr(ESCAPED, ch) : NULL;
+    static const char kEscaped[] = "\n\t\r\\";
+    static const char kLetters[] = "ntr\\";
+    const char* pEscape = ch != '\0' ? strchr(kEscaped, ch) : NULL;
     int cch;
     if (pEscape != NULL)
         cch = snprintf(pszLine + *pcch, cbLine - *pcch, "\\%c",
-                       LETTERS[pEscape - ESCAPED]);
+                       kLetters[pEscape - kEscaped]);
     else if (ch < 0x20 || ch == 0x7F)
         cch = snprintf(pszLine + *pcch, cbLine - *pcch, "\\x%02x", ch);
     else

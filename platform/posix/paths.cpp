@@ -1,6 +1,6 @@
 // Windows paths on a Linux machine: drives as directories of the prefix, and
 // file names matched without regard to case where the exact case is missing.
-#include "paths.h"
+#include "platform/posix/paths.h"
 
 #include <ctype.h>
 #include <dirent.h>

@@ -1,5 +1,5 @@
 // Starting, waiting for and releasing child processes.
-#include "process.h"
+#include "platform/posix/process.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -10,106 +10,11 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "paths.h"
+#include "platform/posix/command_line.h"
+#include "platform/posix/last_error.h"
+#include "platform/posix/paths.h"
 
 extern char** environ;
-
-// A bounded writer over the caller's argument storage.
-struct ArgumentWriter {
-    char* pBuffer;
-    size_t cbBuffer;
-    size_t cbUsed;
-    bool bOverflow;
-};
-
-static void Put(ArgumentWriter* pWriter, char ch)
-{
-    if (pWriter->cbUsed < pWriter->cbBuffer)
-        pWriter->pBuffer[pWriter->cbUsed++] = ch;
-    else
-        pWriter->bOverflow = true;
-}
-
-static bool IsBlank(char ch)
-{
-    return ch == ' ' || ch == '\t';
-}
-
-// Copies the program name, the first token: quotes only group, backslashes
-// are plain characters (a path such as C:\dir\ must survive). Gives back
-// where the rest of the line starts.
-static const char* ParseProgramName(const char* p, ArgumentWriter* pWriter)
-{
-    bool bInQuotes = false;
-    for (; *p != '\0' && (bInQuotes || !IsBlank(*p)); p++) {
-        if (*p == '"')
-            bInQuotes = !bInQuotes;
-        else
-            Put(pWriter, *p);
-    }
-    Put(pWriter, '\0');
-    return p;
-}
-
-// Copies one argument by the runtime's backslash and quote rules and gives
-// back where it ended.
-static const char* ParseArgument(const char* p, ArgumentWriter* pWriter)
-{
-    bool bInQuotes = false;
-    for (;;) {
-        size_t cSlashes = 0;
-        bool bCopy = true;
-        while (*p == '\\') {
-            p++;
-            cSlashes++;
-        }
-        if (*p == '"') {
-            if (cSlashes % 2 == 0) {
-                if (bInQuotes && p[1] == '"')
-                    p++;
-                else {
-                    bCopy = false;
-                    bInQuotes = !bInQuotes;
-                }
-            }
-            cSlashes /= 2;
-        }
-        for (; cSlashes > 0; cSlashes--)
-            Put(pWriter, '\\');
-        if (*p == '\0' || (!bInQuotes && IsBlank(*p)))
-            break;
-        if (bCopy)
-            Put(pWriter, *p);
-        p++;
-    }
-    Put(pWriter, '\0');
-    return p;
-}
-
-bool SplitCommandLine(const char* pszCommandLine, char* pszStorage,
-                      size_t cbStorage, char** argv, size_t cArgvMax,
-                      size_t* pcArgs)
-{
-    ArgumentWriter writer = {pszStorage, cbStorage, 0, false};
-    size_t cArgs = 0;
-    if (cArgvMax < 2)
-        return false;
-    argv[cArgs++] = pszStorage;
-    const char* p = ParseProgramName(pszCommandLine, &writer);
-    for (;;) {
-        while (IsBlank(*p))
-            p++;
-        if (*p == '\0')
-            break;
-        if (cArgs + 1 >= cArgvMax)
-            return false;
-        argv[cArgs++] = pszStorage + writer.cbUsed;
-        p = ParseArgument(p, &writer);
-    }
-    argv[cArgs] = NULL;
-    *pcArgs = cArgs;
-    return !writer.bOverflow;
-}
 
 // True when the Windows path names a regular file; its host path is then
 // in pszHostPath.
@@ -121,44 +26,15 @@ static bool IsRegularFile(const char* pszWindowsPath, char* pszHostPath,
            stat(pszHostPath, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// True when the first cch bytes of pchName, with ".exe" added where its
-// last component has no extension, name a regular file; its host path is
-// then in pszHostPath.
-static bool NamesProgram(const char* pchName, size_t cch, char* pszHostPath,
-                         size_t cbHostPath)
-{
-    char szName[PATH_MAX];
-    if (cch == 0 || cch + sizeof(".exe") > sizeof(szName))
-        return false;
-    memcpy(szName, pchName, cch);
-    szName[cch] = '\0';
-    size_t cchDirectory = cch;
-    while (cchDirectory > 0 && szName[cchDirectory - 1] != '\\' &&
-           szName[cchDirectory - 1] != '/')
-        cchDirectory--;
-    if (strchr(szName + cchDirectory, '.') == NULL)
-        memcpy(szName + cch, ".exe", sizeof(".exe"));
-    return IsRegularFile(szName, pszHostPath, cbHostPath);
-}
-
 bool FindProgramInCommandLine(const char* pszCommandLine, char* pszHostPath,
                               size_t cbHostPath)
 {
-    const char* p = pszCommandLine;
-    if (p[0] == '"') {
-        const char* pEnd = strchr(p + 1, '"');
-        size_t cch = pEnd != NULL ? (size_t)(pEnd - p - 1) : strlen(p + 1);
-        return NamesProgram(p + 1, cch, pszHostPath, cbHostPath);
-    }
-    // Each blank might end the program's name: "C:\Program Files\x.exe"
-    // is tried as "C:\Program" first, which is why callers quote.
-    for (size_t cch = 0;; cch++) {
-        if ((p[cch] == '\0' || IsBlank(p[cch])) &&
-            NamesProgram(p, cch, pszHostPath, cbHostPath))
+    char szName[PATH_MAX];
+    for (size_t iNext = 0; NextProgramName(pszCommandLine, &iNext, szName,
+                                           sizeof(szName));)
+        if (IsRegularFile(szName, pszHostPath, cbHostPath))
             return true;
-        if (p[cch] == '\0')
-            return false;
-    }
+    return false;
 }
 
 // The processes started and not yet released, each with a process and a
@@ -170,18 +46,18 @@ struct ChildSlot {
     bool bEnded;
 };
 
-static const uintptr_t HANDLE_BASE = 0x5000;
-static const size_t CHILD_SLOTS = 64;
-static ChildSlot g_children[CHILD_SLOTS];
+static const uintptr_t kHandleBase = 0x5000;
+static const size_t kChildSlots = 64;
+static ChildSlot g_children[kChildSlots];
 
 // The slot an open handle stands for, or NULL; *piKind is 0 for the
 // process handle, 1 for the thread handle.
 static ChildSlot* FindSlot(HANDLE hObject, int* piKind)
 {
-    uintptr_t offset = (uintptr_t)hObject - HANDLE_BASE;
+    uintptr_t offset = (uintptr_t)hObject - kHandleBase;
     size_t iSlot = offset / 8;
     *piKind = (int)(offset % 8 / 4);
-    if (offset % 4 != 0 || iSlot >= CHILD_SLOTS ||
+    if (offset % 4 != 0 || iSlot >= kChildSlots ||
         !g_children[iSlot].bOpen[*piKind])
         return NULL;
     return &g_children[iSlot];
@@ -249,17 +125,17 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
             : !FindProgramInCommandLine(pszLine, szHostPath,
                                         sizeof(szHostPath)))
         return Fail(ERROR_FILE_NOT_FOUND);
-    while (iSlot < CHILD_SLOTS &&
+    while (iSlot < kChildSlots &&
            (g_children[iSlot].bOpen[0] || g_children[iSlot].bOpen[1]))
         iSlot++;
-    if (iSlot == CHILD_SLOTS)
+    if (iSlot == kChildSlots)
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     int error = SpawnProgram(szHostPath, argv, &pid);
     if (error != 0)
         return Fail(ErrorFromErrno(error));
     g_children[iSlot] = ChildSlot{pid, {true, true}, false};
-    lpProcessInformation->hProcess = (HANDLE)(HANDLE_BASE + iSlot * 8);
-    lpProcessInformation->hThread = (HANDLE)(HANDLE_BASE + iSlot * 8 + 4);
+    lpProcessInformation->hProcess = (HANDLE)(kHandleBase + iSlot * 8);
+    lpProcessInformation->hThread = (HANDLE)(kHandleBase + iSlot * 8 + 4);
     lpProcessInformation->dwProcessId = (DWORD)pid;
     lpProcessInformation->dwThreadId = (DWORD)pid;
     return TRUE;
@@ -288,11 +164,11 @@ static bool ReapChild(ChildSlot* pSlot, bool bBlock)
 // launcher itself only ever waits without limit.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
-    const DWORD POLL_MILLISECONDS = 10;
-    const struct timespec pollInterval = {0, POLL_MILLISECONDS * 1000000L};
+    const DWORD kPollMilliseconds = 10;
+    const struct timespec pollInterval = {0, kPollMilliseconds * 1000000L};
     int kind;
     ChildSlot* pSlot = FindSlot(hHandle, &kind);
-    for (DWORD waited = 0; pSlot != NULL; waited += POLL_MILLISECONDS) {
+    for (DWORD waited = 0; pSlot != NULL; waited += kPollMilliseconds) {
         if (!ReapChild(pSlot, dwMilliseconds == INFINITE))
             break;
         if (pSlot->bEnded)

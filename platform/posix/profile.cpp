@@ -1,327 +1,58 @@
-#include "platform/posix/profile.h"
-
+// GetPrivateProfileStringA: the profile file streamed into the text reader.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <string.h>
 #include <unistd.h>
 
 #include "platform/posix/paths.h"
+#include "platform/posix/profile.h"
 
 namespace {
 
-// White space around names and values, ^Z included: editors of old left it at
-// the end of the file, and Windows skips it.
-bool IsProfileSpace(unsigned char ch)
-{
-    return ch == ' ' || (ch >= '\t' && ch <= '\r') || ch == 0x1a;
-}
-
-// ASCII upper case; other bytes are left as they are.
-unsigned char FoldCase(unsigned char ch)
-{
-    return (ch >= 'a' && ch <= 'z') ? ch - 'a' + 'A' : ch;
-}
-
-// Compares a name arriving byte by byte with a wanted name, ignoring ASCII
-// case and the white space around the arriving name. The wanted name is
-// trimmed, so white space inside it must match exactly. A NUL byte ends the
-// arriving name as it ends a C string, white space before it included, as in
-// Wine, which keeps the name whole and compares it as a string.
-struct NameMatcher {
-    const char* pszWanted;
-    size_t cchWanted, cchMatched;
-    bool bFailed, bEnded, bSpaceAfter;
-
-    explicit NameMatcher(const char* pszName)
-    {
-        while (IsProfileSpace(*pszName))
-            ++pszName;
-        pszWanted = pszName;
-        cchWanted = strlen(pszName);
-        while (cchWanted > 0 && IsProfileSpace(pszName[cchWanted - 1]))
-            --cchWanted;
-        Restart();
-    }
-    void Restart()
-    {
-        cchMatched = 0;
-        bFailed = bEnded = bSpaceAfter = false;
-    }
-    void Add(unsigned char ch)
-    {
-        if (bFailed || bEnded)
-            return;
-        if (ch == '\0') {
-            bEnded = true;
-            bFailed = cchMatched != cchWanted || bSpaceAfter;
-        } else if (IsProfileSpace(ch) &&
-                   (cchMatched == 0 || cchMatched == cchWanted)) {
-            bSpaceAfter = cchMatched > 0;
-        } else {
-            bFailed = cchMatched == cchWanted ||
-                      FoldCase(ch) != FoldCase(pszWanted[cchMatched++]);
-        }
-    }
-    bool Matches() const { return !bFailed && cchMatched == cchWanted; }
+// An open profile file and the piece of it last read.
+struct ProfileFile {
+    int fd;
+    char buffer[4096];
 };
 
-// Ends a copy of cch characters, chLast the last of them, whose first
-// cchRoom + 1 are in pszOut: one pair of matching quotes dropped, then cut to
-// cchRoom characters and terminated. Returns the length.
-DWORD EndCopy(char* pszOut, size_t cchRoom, size_t cch, char chLast)
+// Reads the next piece; the end of the file, or a failed read, ends the text.
+const char* SupplyFilePiece(void* pContext, size_t* pcb)
 {
-    if (cch >= 2 && (pszOut[0] == '"' || pszOut[0] == '\'') &&
-        chLast == pszOut[0]) {
-        cch -= 2;
-        memmove(pszOut, pszOut + 1, cch < cchRoom ? cch : cchRoom);
+    ProfileFile* pFile = (ProfileFile*)pContext;
+    for (;;) {
+        ssize_t cb = read(pFile->fd, pFile->buffer, sizeof(pFile->buffer));
+        if (cb < 0 && errno == EINTR)
+            continue;
+        *pcb = cb > 0 ? (size_t)cb : 0;
+        return cb > 0 ? pFile->buffer : NULL;
     }
-    if (cch > cchRoom)
-        cch = cchRoom;
-    pszOut[cch] = '\0';
-    return (DWORD)cch;
 }
 
-enum LineState { kLineStart, kSection, kKey, kValue, kSkip };
-
-// Looks for one key of one section in profile text fed in pieces of any
-// size, keeping only the current line's state. The value is copied into the
-// caller's buffer as it arrives, its terminator's place included.
-class ProfileScanner {
-public:
-    ProfileScanner(const char* pszSection, const char* pszKey, char* pszOut,
-                   DWORD cchOut)
-        : m_section(pszSection),
-          m_key(pszKey),
-          m_pszOut(pszOut),
-          m_cchRoom(cchOut - 1)
-    {
-        m_bInSection = m_section.cchWanted == 0;
-        // An empty key name never names a value; Windows gives the default.
-        m_bDone = m_key.cchWanted == 0;
-    }
-
-    bool IsDone() const { return m_bDone; }
-
-    // Takes the next piece of text; false once the answer is known. A
-    // byte-order mark at the start of the first piece says how to read it.
-    bool Feed(const char* p, size_t cb)
-    {
-        if (m_bFirstPiece && cb >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
-            p += 3;
-            cb -= 3;
-        } else if (m_bFirstPiece && cb >= 2 && memcmp(p, "\xFF\xFE", 2) == 0) {
-            m_bUtf16 = true;
-            p += 2;
-            cb -= 2;
-        }
-        m_bFirstPiece = false;
-        for (size_t i = 0; i < cb && !m_bDone; ++i) {
-            if (m_bUtf16)
-                AddUtf16Byte((unsigned char)p[i]);
-            else
-                AddByte((unsigned char)p[i]);
-        }
-        return !m_bDone;
-    }
-
-    // Ends the text; writes the value or else the default (only trailing
-    // spaces dropped from it, as Windows does) and returns its length.
-    DWORD Finish(const char* pszDefault)
-    {
-        if (m_wHighSurrogate != 0 && !m_bDone)
-            AddCodePoint(0xFFFD);
-        EndLine();
-        if (m_bFound)
-            return EndCopy(m_pszOut, m_cchRoom, m_cchTrimmed, m_chLast);
-        pszDefault = pszDefault != NULL ? pszDefault : "";
-        size_t cch = strlen(pszDefault);
-        while (cch > 0 && pszDefault[cch - 1] == ' ')
-            --cch;
-        memcpy(m_pszOut, pszDefault, cch <= m_cchRoom ? cch : m_cchRoom + 1);
-        return EndCopy(m_pszOut, m_cchRoom, cch,
-                       cch ? pszDefault[cch - 1] : '\0');
-    }
-
-private:
-    // UTF-16LE text is parsed as the UTF-8 it stands for, the hosted layer's
-    // code page. A surrogate without its partner stands for U+FFFD; an odd
-    // last byte is no character and is dropped.
-    void AddUtf16Byte(unsigned char ch)
-    {
-        m_bOddByte = !m_bOddByte;
-        if (m_bOddByte) {
-            m_chLowByte = ch;
-            return;
-        }
-        unsigned int unit = m_chLowByte | (unsigned int)ch << 8;
-        unsigned int high = m_wHighSurrogate;
-        m_wHighSurrogate = 0;
-        if (high != 0 && unit >= 0xDC00 && unit <= 0xDFFF)
-            return AddCodePoint(0x10000 + ((high - 0xD800) << 10) +
-                                (unit - 0xDC00));
-        if (high != 0)
-            AddCodePoint(0xFFFD);
-        if (unit >= 0xD800 && unit <= 0xDBFF)
-            m_wHighSurrogate = unit;
-        else
-            AddCodePoint(unit >= 0xDC00 && unit <= 0xDFFF ? 0xFFFD : unit);
-    }
-
-    void AddCodePoint(unsigned int cp)
-    {
-        if (cp < 0x80)
-            return AddByte((unsigned char)cp);
-        if (cp < 0x800) {
-            AddByte((unsigned char)(0xC0 | cp >> 6));
-        } else if (cp < 0x10000) {
-            AddByte((unsigned char)(0xE0 | cp >> 12));
-            AddByte((unsigned char)(0x80 | (cp >> 6 & 0x3F)));
-        } else {
-            AddByte((unsigned char)(0xF0 | cp >> 18));
-            AddByte((unsigned char)(0x80 | (cp >> 12 & 0x3F)));
-            AddByte((unsigned char)(0x80 | (cp >> 6 & 0x3F)));
-        }
-        AddByte((unsigned char)(0x80 | (cp & 0x3F)));
-    }
-
-    void AddByte(unsigned char ch)
-    {
-        if (ch == '\n' || ch == '\r')
-            return EndLine();
-        if (m_state == kLineStart) {
-            if (IsProfileSpace(ch))
-                return;
-            m_state = ch == '['                      ? kSection
-                      : (ch == ';' || !m_bInSection) ? kSkip
-                                                     : kKey;
-            m_section.Restart();
-            m_key.Restart();
-            m_bBracket = false;
-            if (m_state == kSection)
-                return;
-        }
-        if (m_state == kSection) {
-            // The name runs to the last ']': keep the verdict at each one.
-            if (ch == ']') {
-                m_bBracket = true;
-                m_bBracketMatches = m_section.Matches();
-            }
-            m_section.Add(ch);
-        } else if (m_state == kKey && ch == '=') {
-            m_state = m_key.Matches() ? kValue : kSkip;
-        } else if (m_state == kKey) {
-            m_key.Add(ch);
-        } else if (m_state == kValue) {
-            AddValueByte(ch);
-        }
-    }
-
-    // Leading white space is skipped, trailing white space dropped at the
-    // end of the line. A NUL ends the value as the caller's string shows it,
-    // white space before it included, as in Wine, which keeps the line whole.
-    void AddValueByte(unsigned char ch)
-    {
-        if (m_bValueEnded || (m_cchSeen == 0 && IsProfileSpace(ch)))
-            return;
-        m_bValueEnded = ch == '\0';
-        if (m_bValueEnded) {
-            if (m_cchTrimmed != m_cchSeen)
-                m_chLast = ' ';  // white space closes no quote
-            m_cchTrimmed = m_cchSeen;
-            return;
-        }
-        if (m_cchSeen <= m_cchRoom)
-            m_pszOut[m_cchSeen] = (char)ch;
-        ++m_cchSeen;
-        if (!IsProfileSpace(ch)) {
-            m_cchTrimmed = m_cchSeen;
-            m_chLast = (char)ch;
-        }
-    }
-
-    void EndLine()
-    {
-        if (m_state == kValue) {
-            m_bFound = m_bDone = true;
-        } else if (m_state == kKey && m_key.Matches()) {
-            // A key without '=' has no value, and only the first key of
-            // the name counts (as in Wine): the answer is the default.
-            m_bDone = true;
-        } else if (m_state == kSection && m_bBracket) {
-            // The first section of the name ended without the key.
-            m_bDone = m_bInSection;
-            m_bInSection = m_bBracketMatches;
-        }
-        m_state = kLineStart;
-    }
-
-    NameMatcher m_section, m_key;
-    char* m_pszOut;
-    size_t m_cchRoom, m_cchSeen = 0, m_cchTrimmed = 0;
-    char m_chLast = 0;
-    unsigned char m_chLowByte = 0;
-    unsigned int m_wHighSurrogate = 0;
-    LineState m_state = kLineStart;
-    bool m_bInSection, m_bDone, m_bFound = false, m_bFirstPiece = true;
-    bool m_bBracket = false, m_bBracketMatches = false, m_bValueEnded = false;
-    bool m_bUtf16 = false, m_bOddByte = false;
-};
-
-// The text and the file entry points alike: the cases Windows answers
-// without reading, then the scan of what feedText supplies.
-template <typename FeedText>
-DWORD LookUpProfileString(LPCSTR pszSection, LPCSTR pszKey, LPCSTR pszDefault,
-                          LPSTR pszOut, DWORD cchOut, FeedText feedText)
+const char* SupplyNothing(void*, size_t* pcb)
 {
-    if (pszOut == NULL || cchOut == 0)
-        return 0;
-    if (pszSection == NULL || pszKey == NULL) {
-        memset(pszOut, 0, cchOut < 2 ? 1 : 2);
-        return 0;
-    }
-    ProfileScanner scanner(pszSection, pszKey, pszOut, cchOut);
-    if (!scanner.IsDone())
-        feedText(scanner);
-    return scanner.Finish(pszDefault);
+    *pcb = 0;
+    return NULL;
 }
 
 }  // namespace
 
-DWORD GetProfileStringFromText(const char* pText, size_t cbText,
-                               LPCSTR pszSection, LPCSTR pszKey,
-                               LPCSTR pszDefault, LPSTR pszOut, DWORD cchOut)
-{
-    return LookUpProfileString(
-        pszSection, pszKey, pszDefault, pszOut, cchOut,
-        [&](ProfileScanner& scanner) { scanner.Feed(pText, cbText); });
-}
-
-// The file is streamed in small pieces straight into the scanner, with no
+// The file is streamed in small pieces straight into the reader, with no
 // stdio buffer between (nor the heap it would take); a file that cannot be
 // named or opened is a missing file, which gives the default.
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
                                LPCSTR lpDefault, LPSTR lpReturnedString,
                                DWORD nSize, LPCSTR lpFileName)
 {
-    return LookUpProfileString(
+    char szHostPath[PATH_MAX];
+    ProfileFile file;
+    file.fd = -1;
+    if (lpFileName != NULL &&
+        WindowsPathToHost(lpFileName, szHostPath, sizeof(szHostPath)))
+        file.fd = open(szHostPath, O_RDONLY | O_CLOEXEC);
+    DWORD cch = GetProfileStringFromSource(
         lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize,
-        [&](ProfileScanner& scanner) {
-            char szHostPath[PATH_MAX];
-            int fd = -1;
-            if (lpFileName != NULL &&
-                WindowsPathToHost(lpFileName, szHostPath, sizeof(szHostPath)))
-                fd = open(szHostPath, O_RDONLY | O_CLOEXEC);
-            if (fd < 0)
-                return;
-            char buffer[4096];
-            for (;;) {
-                ssize_t cb = read(fd, buffer, sizeof(buffer));
-                if (cb < 0 && errno == EINTR)
-                    continue;
-                if (cb <= 0 || !scanner.Feed(buffer, (size_t)cb))
-                    break;
-            }
-            close(fd);
-        });
+        file.fd >= 0 ? SupplyFilePiece : SupplyNothing, &file);
+    if (file.fd >= 0)
+        close(file.fd);
+    return cch;
 }

@@ -10,7 +10,8 @@
 // ignoring ASCII case. Keys before the first section belong to the section
 // named "". Only the first section of a name is searched and only its first
 // key of the name counts, as Wine does. A UTF-8 byte-order mark at the start
-// is skipped; with a UTF-16LE one the text is read as the UTF-8 it stands for.
+// is skipped; with a UTF-16LE one the text is read as the UTF-8 it stands for
+// (text.h says how).
 //
 // The text is read byte by byte with only the current line's state kept, so
 // a file of any size or a line of any length costs no memory beyond the
@@ -35,5 +36,15 @@
 DWORD GetProfileStringFromText(const char* pText, size_t cbText,
                                LPCSTR pszSection, LPCSTR pszKey,
                                LPCSTR pszDefault, LPSTR pszOut, DWORD cchOut);
+
+// Gives the next piece of a profile text and its size in *pcb, or NULL at
+// the end of the text.
+typedef const char* (*ProfileTextSource)(void* pContext, size_t* pcb);
+
+// GetProfileStringFromText over a text that pfnSource supplies in pieces of
+// any size, asked for only until the answer is known.
+DWORD GetProfileStringFromSource(LPCSTR pszSection, LPCSTR pszKey,
+                                 LPCSTR pszDefault, LPSTR pszOut, DWORD cchOut,
+                                 ProfileTextSource pfnSource, void* pContext);
 
 #endif  // ROMGATE_POSIX_PROFILE_H

@@ -1,16 +1,32 @@
-// The registry calls over <prefix>/registry.reg: open keys and what they see.
+// The registry calls over <prefix>/registry.reg: reading the file, the open
+// keys and what they see.
+//
+// The file is read again at every open from a root key, so that a change
+// made by an installer is seen by the next check; a key opened from an open
+// key sees the registry as it was read then. A missing file is an empty
+// registry; one that cannot be read, is over 64 MiB or is malformed is an
+// unreadable one: every open answers ERROR_BADDB. At most 64 keys are open
+// at once; another open answers ERROR_NOT_ENOUGH_MEMORY, as does a failed
+// allocation.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "platform/posix/registry_file.h"
+#include "platform/posix/paths.h"
+#include "platform/posix/registry_text.h"
+#include "platform/posix/text.h"
 #include "platform/winapi.h"
 
 namespace {
 
 const size_t kMaxOpenKeys = 64;
+const size_t kMaxFileSize = 64u << 20;
 const uintptr_t kFirstHandle = 0x52470000u;  // clear of NULL and the roots
-const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
-                       HKEY_USERS};
 
 // A key as the calls see it: the reading of the file it was opened in, its
 // root, and its path, spelled as in that text ("" for the root itself).
@@ -23,13 +39,66 @@ struct KeyView {
 
 KeyView g_openKeys[kMaxOpenKeys];
 
-// True for the predefined keys the file can name.
-bool IsRoot(HKEY hKey)
+// Reads the whole file at fd into a new block, up to the size limit. The
+// file's size is only a first guess, as the file may grow meanwhile: reading
+// goes on until it ends. NULL with the reason when it cannot be read whole.
+char* ReadWholeFile(int fd, size_t* pcb, LSTATUS* pStatus)
 {
-    for (HKEY hRoot : kRoots)
-        if (hKey == hRoot)
-            return true;
-    return false;
+    struct stat st;
+    *pStatus = ERROR_BADDB;
+    if (fstat(fd, &st) != 0 || (uint64_t)st.st_size > kMaxFileSize)
+        return NULL;
+    size_t cbRoom = (size_t)st.st_size + 1;
+    char* pBytes = (char*)malloc(cbRoom);
+    *pcb = 0;
+    while (pBytes != NULL) {
+        ssize_t cb = read(fd, pBytes + *pcb, cbRoom - *pcb);
+        if (cb == 0) {
+            *pStatus = ERROR_SUCCESS;
+            return pBytes;
+        }
+        if (cb < 0 && errno == EINTR)
+            continue;
+        if (cb < 0 || *pcb + (size_t)cb > kMaxFileSize)
+            break;
+        *pcb += (size_t)cb;
+        if (*pcb == cbRoom) {
+            cbRoom *= 2;
+            char* pBigger = (char*)realloc(pBytes, cbRoom);
+            if (pBigger == NULL) {
+                *pStatus = ERROR_NOT_ENOUGH_MEMORY;
+                break;
+            }
+            pBytes = pBigger;
+        }
+    }
+    if (pBytes == NULL)
+        *pStatus = ERROR_NOT_ENOUGH_MEMORY;
+    free(pBytes);
+    return NULL;
+}
+
+// Reads <prefix>/registry.reg afresh. A missing file is an empty registry.
+RegistryText* LoadRegistryFile(LSTATUS* pStatus)
+{
+    char szPath[PATH_MAX];
+    *pStatus = ERROR_BADDB;
+    if (!GetPrefixPath("registry.reg", szPath, sizeof(szPath)))
+        return NULL;
+    int fd = open(szPath, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return NULL;
+        return ReadRegistryText(NULL, 0, pStatus);
+    }
+    size_t cb = 0;
+    char* pBytes = ReadWholeFile(fd, &cb, pStatus);
+    close(fd);
+    if (pBytes == NULL)
+        return NULL;
+    RegistryText* pText = ReadRegistryText(pBytes, cb, pStatus);
+    free(pBytes);
+    return pText;
 }
 
 // The open key a handle names, or NULL for anything else.
@@ -46,7 +115,7 @@ KeyView* FindOpenKey(HKEY hKey)
 LSTATUS ResolveKey(HKEY hKey, KeyView* pView)
 {
     LSTATUS status = ERROR_SUCCESS;
-    if (IsRoot(hKey)) {
+    if (IsRegistryRoot(hKey)) {
         *pView = KeyView{LoadRegistryFile(&status), hKey, "", 0};
         return status;
     }
@@ -57,11 +126,14 @@ LSTATUS ResolveKey(HKEY hKey, KeyView* pView)
     return ERROR_SUCCESS;
 }
 
-// Ends a call's view: a reading that no open key holds goes.
+// Ends a call's view: a reading that no open key holds goes. The open keys
+// are the count of a reading's holders, so no other count is kept.
 void ReleaseView(const KeyView& view)
 {
-    if (view.pText != NULL && view.pText->cRefs == 0)
-        FreeRegistryText(view.pText);
+    for (const KeyView& open : g_openKeys)
+        if (open.pText == view.pText)
+            return;
+    FreeRegistryText(view.pText);
 }
 
 // The path of a key: an open key's path, and a subkey below it when one is
@@ -76,9 +148,11 @@ struct KeyPath {
     {
         if (i < cchBase)
             return pchBase[i];
-        return cchBase == 0   ? pszSub[i]
-               : i == cchBase ? '\\'
-                              : pszSub[i - cchBase - 1];
+        if (cchBase == 0)
+            return pszSub[i];
+        if (i == cchBase)
+            return '\\';
+        return pszSub[i - cchBase - 1];
     }
 };
 
@@ -91,7 +165,7 @@ bool IsAtOrBelow(const char* pch, size_t cch, const KeyPath& wanted)
         return false;
     for (size_t i = 0; i < wanted.cch; ++i) {
         char ch = wanted.At(i);
-        if (!IsSameRegistryName(pch + i, 1, &ch, 1))
+        if (!IsSameIgnoringCase(pch + i, 1, &ch, 1))
             return false;
     }
     return true;
@@ -180,12 +254,12 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
     size_t iSlot = 0;
     while (iSlot < kMaxOpenKeys && g_openKeys[iSlot].pText != NULL)
         ++iSlot;
-    status = !bExists                ? ERROR_FILE_NOT_FOUND
-             : iSlot == kMaxOpenKeys ? ERROR_NOT_ENOUGH_MEMORY
-                                     : ERROR_SUCCESS;
-    if (status == ERROR_SUCCESS) {
+    if (!bExists) {
+        status = ERROR_FILE_NOT_FOUND;
+    } else if (iSlot == kMaxOpenKeys) {
+        status = ERROR_NOT_ENOUGH_MEMORY;
+    } else {
         g_openKeys[iSlot] = view;
-        view.pText->cRefs++;
         *phkResult = (HKEY)(kFirstHandle + 4 * iSlot);
     }
     ReleaseView(view);
@@ -211,7 +285,7 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
     for (size_t iNext = 0; NextRegistryLine(view.pText, &iNext, &line);) {
         if (line.bKey)
             bInKey = line.hRoot == view.hRoot &&
-                     IsSameRegistryName(line.pchPath, line.cchPath,
+                     IsSameIgnoringCase(line.pchPath, line.cchPath,
                                         view.pchPath, view.cchPath);
         else if (bInKey && IsRegistryValueNamed(line, pszName)) {
             found = line;
@@ -273,13 +347,13 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
 // Closing a root is allowed and does nothing, as on Windows.
 LSTATUS RegCloseKey(HKEY hKey)
 {
-    if (IsRoot(hKey))
+    if (IsRegistryRoot(hKey))
         return ERROR_SUCCESS;
     KeyView* pOpen = FindOpenKey(hKey);
     if (pOpen == NULL)
         return ERROR_INVALID_HANDLE;
-    pOpen->pText->cRefs--;
-    ReleaseView(*pOpen);
+    KeyView closed = *pOpen;
     *pOpen = KeyView{NULL, NULL, NULL, 0};
+    ReleaseView(closed);
     return ERROR_SUCCESS;
 }

@@ -3,9 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "paths.h"
+#include "platform/posix/last_error.h"
+#include "platform/posix/paths.h"
 #include "platform/winapi.h"
-#include "process.h"
 
 static thread_local DWORD t_dwLastError = ERROR_SUCCESS;
 
@@ -49,13 +49,13 @@ DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize)
 
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
-    static const char WINDOWS_DIRECTORY[] = "C:\\windows";
+    static const char kWindowsDirectory[] = "C:\\windows";
     // Too small: nothing is written and the size needed, with the
     // terminator, is the answer.
-    if (lpBuffer == NULL || uSize < sizeof(WINDOWS_DIRECTORY))
-        return sizeof(WINDOWS_DIRECTORY);
-    memcpy(lpBuffer, WINDOWS_DIRECTORY, sizeof(WINDOWS_DIRECTORY));
-    return sizeof(WINDOWS_DIRECTORY) - 1;
+    if (lpBuffer == NULL || uSize < sizeof(kWindowsDirectory))
+        return sizeof(kWindowsDirectory);
+    memcpy(lpBuffer, kWindowsDirectory, sizeof(kWindowsDirectory));
+    return sizeof(kWindowsDirectory) - 1;
 }
 
 // Text here is UTF-8, which has no double-byte lead bytes: a 0x5C byte is

@@ -9,10 +9,11 @@
 #include <algorithm>
 #include <fstream>
 
+#include "platform/posix/command_line.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/process.h"
 #include "platform/posix/profile.h"
-#include "platform/posix/registry_file.h"
+#include "platform/posix/registry_text.h"
 
 // One scratch prefix ("@" in paths) for the whole run, removed at its end.
 static struct Scratch {
@@ -275,8 +276,9 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
             test +
             "\"S\" = \"a\\\\b\\\"c\"\r\n;c\\\r\n\"D\"=dword:00434241\r\n\"B\"=hex:41,42,4a,4B\r\n"
             "\"C\"=hex:31,32,\\\r\n 33,\\\r\n  "
-            "34\r\n\"X\"=hex(2):25,00,e9,00,ac,20,3d,d8,00,de,00,00\r\n"),
-        "S=1:a\\b\"c~ D=4:ABC~ B=3:ABJK C=3:1234 X=2:%\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80~ ");
+            "34\r\n\"X\"=hex(2):25,00,e9,00,ac,20,3d,d8,00,de,00,00\r\n\"L\"=hex(2):00,d8,41\r\n"),
+        "S=1:a\\b\"c~ D=4:ABC~ B=3:ABJK C=3:1234 X=2:%\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80~ "
+        "L=2:\xEF\xBF\xBD ");
     const std::string malformed[] = {
         "",
         "REGEDIT5\r\n",
@@ -292,7 +294,6 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
         test + "\"v\"=hex:01,\\\r\n",
         test + "garbage\r\n",
         test + "\"v\"=str:x\r\n",
-        test + "\"v\"=hex(2):41\r\n",
         test + std::string("\"\0\"=\"\"", 6),
         "\xFF\xFE"
         "R",

@@ -1,9 +1,8 @@
-// The registry is the file <prefix>/registry.reg, in the text format regedit
-// exports, read again at every open from a root key, so that a change made
-// by an installer is seen by the next check. A key opened from an open key
-// sees the registry as it was read then.
+// The text of a registry file, in the format regedit exports. No system call
+// is made here: registry.cpp reads <prefix>/registry.reg and hands over its
+// bytes.
 //
-// Reading a file checks all of it and keeps one line per key and per value
+// Reading a text checks all of it and keeps one line per key and per value
 // that exists, in UTF-8, each trimmed and with its continuations joined;
 // comments, blank lines and deletions are dropped. Lookups walk these lines;
 // a value's name and data are decoded only when asked for, into the caller's
@@ -12,7 +11,7 @@
 // The file starts with the line "Windows Registry Editor Version 5.00" or
 // "REGEDIT4"; its bytes are UTF-8 (with or without a byte-order mark) or
 // ANSI, both taken as they are, or UTF-16LE with a byte-order mark, turned
-// into UTF-8. Keys are written in full, "[HKEY_LOCAL_MACHINE\Software\X]"
+// into UTF-8 as text.h says. Keys are written in full, "[HKEY_LOCAL_MACHINE\Software\X]"
 // (HKLM, HKCU, HKCR and HKU are accepted too); a key also exists as the
 // parent of a deeper key. Values are "name"="text" (a backslash takes
 // the next character as it is, so \\ and \" work), "name"=dword:1-8 hex
@@ -27,35 +26,27 @@
 // them. Names longer than Windows' 255 characters are kept whole; they only
 // fail to fit a caller's buffer. Any other line, an unknown root, an empty
 // component in a key path, a missing header, a continuation cut off by the
-// end of the file, invalid UTF-16, a NUL byte or a file over 64 MiB makes
-// the registry unreadable: every open answers ERROR_BADDB. A missing file is
-// an empty registry. At most 64 keys are open at once; another open answers
-// ERROR_NOT_ENOUGH_MEMORY, as does a failed allocation.
-#ifndef ROMGATE_POSIX_REGISTRY_FILE_H
-#define ROMGATE_POSIX_REGISTRY_FILE_H
+// end of the file or a NUL byte makes the text unreadable.
+#ifndef ROMGATE_POSIX_REGISTRY_TEXT_H
+#define ROMGATE_POSIX_REGISTRY_TEXT_H
 
 #include <stddef.h>
 
 #include "platform/winapi.h"
 
 // One reading of a registry file: a single heap block, the lines after it.
-// cRefs counts the open keys that see this reading.
 struct RegistryText {
-    size_t cRefs;
-    bool bUnicode;  // a 5.00 file: hex(1), hex(2) and hex(7) data are UTF-16LE
-    size_t cch;     // the lines, each ending in '\n'
+    bool bVersion5;  // hex(1), hex(2) and hex(7) data are UTF-16LE
+    size_t cch;      // the lines, each ending in '\n'
     char* pchLines;
 };
 
-// Checks the bytes of a registry file and keeps them as lines. NULL and
-// *pStatus ERROR_BADDB when the file is malformed, ERROR_NOT_ENOUGH_MEMORY
-// when memory runs out.
+// Checks the bytes of a registry file and keeps them as lines; pBytes NULL
+// (and cbBytes 0) is no file, an empty registry. NULL and *pStatus
+// ERROR_BADDB when the text is malformed, ERROR_NOT_ENOUGH_MEMORY when
+// memory runs out.
 RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
                                LSTATUS* pStatus);
-
-// Reads <prefix>/registry.reg. A missing file is an empty registry; one that
-// cannot be read or is malformed is ERROR_BADDB.
-RegistryText* LoadRegistryFile(LSTATUS* pStatus);
 
 void FreeRegistryText(RegistryText* pText);
 
@@ -76,9 +67,12 @@ struct RegistryLine {
 bool NextRegistryLine(const RegistryText* pText, size_t* piNext,
                       RegistryLine* pLine);
 
-// True when strings a and b, of cchA and cchB bytes, are the same name:
-// registry names compare ignoring ASCII case.
-bool IsSameRegistryName(const char* a, size_t cchA, const char* b, size_t cchB);
+// The predefined key a key line's root names ("HKEY_LOCAL_MACHINE", or
+// "HKLM" and the like), ignoring case; NULL for none.
+HKEY FindRegistryRoot(const char* pchName, size_t cchName);
+
+// True for the predefined keys a registry file can name.
+bool IsRegistryRoot(HKEY hKey);
 
 // The registry's own order of names, by upper-cased bytes, as Windows sorts
 // subkeys: negative when a comes first, 0 for the same name, else positive.
@@ -98,4 +92,4 @@ size_t DecodeRegistryName(const RegistryLine& line, char* pOut, size_t cbOut);
 size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line,
                           DWORD* pdwType, BYTE* pOut, size_t cbOut);
 
-#endif  // ROMGATE_POSIX_REGISTRY_FILE_H
+#endif  // ROMGATE_POSIX_REGISTRY_TEXT_H

@@ -1,20 +1,15 @@
-// Reading and checking registry files, and decoding their lines.
-#include "platform/posix/registry_file.h"
+// The text of a registry file: checking it, keeping its lines, and decoding
+// their names and data. No file is read here; registry.cpp reads the file.
+#include "platform/posix/registry_text.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "platform/posix/paths.h"
+#include "platform/posix/text.h"
 
 namespace {
 
-const size_t kMaxFileSize = 64u << 20;
 const char kHeader5[] = "Windows Registry Editor Version 5.00";
 const char kHeader4[] = "REGEDIT4";
 
@@ -28,21 +23,33 @@ const struct {
     {"HKEY_USERS", "HKU", HKEY_USERS},
 };
 
-// ASCII upper case; other bytes are left as they are.
-unsigned char FoldCase(char ch)
+}  // namespace
+
+HKEY FindRegistryRoot(const char* pchName, size_t cchName)
 {
-    return (unsigned char)((ch >= 'a' && ch <= 'z') ? ch - 'a' + 'A' : ch);
+    for (const auto& root : kRoots)
+        if (IsSameIgnoringCase(pchName, cchName, root.pszName,
+                               strlen(root.pszName)) ||
+            IsSameIgnoringCase(pchName, cchName, root.pszShortName,
+                               strlen(root.pszShortName)))
+            return root.hRoot;
+    return NULL;
 }
 
-bool IsBlank(char ch)
+bool IsRegistryRoot(HKEY hKey)
 {
-    return ch == ' ' || ch == '\t';
+    for (const auto& root : kRoots)
+        if (hKey == root.hRoot)
+            return true;
+    return false;
 }
+
+namespace {
 
 bool IsHexDigit(char ch)
 {
-    return (ch >= '0' && ch <= '9') ||
-           (FoldCase(ch) >= 'A' && FoldCase(ch) <= 'F');
+    unsigned char chUpper = FoldAscii((unsigned char)ch);
+    return (ch >= '0' && ch <= '9') || (chUpper >= 'A' && chUpper <= 'F');
 }
 
 // True when the cch bytes at p are the text pszText.
@@ -66,52 +73,16 @@ void Put(ByteWriter* pWriter, unsigned char ch)
     pWriter->cbPut++;
 }
 
-void PutUtf8(ByteWriter* pWriter, uint32_t cp)
+// Puts out the UTF-8 that one more byte of UTF-16LE text completes; with
+// bEnd, ends that text instead.
+void PutUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, bool bEnd,
+                  ByteWriter* pWriter)
 {
-    static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
-    int nTrail = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
-    Put(pWriter, (unsigned char)(kLead[nTrail] | cp >> (6 * nTrail)));
-    for (int k = nTrail - 1; k >= 0; --k)
-        Put(pWriter, (unsigned char)(0x80 | ((cp >> (6 * k)) & 0x3F)));
-}
-
-// UTF-16LE taken a byte at a time and put out as UTF-8. An odd byte count or
-// a lone surrogate makes it bad.
-struct Utf16Reader {
-    unsigned char chLow;
-    bool bHaveLow;
-    uint32_t high;  // a high surrogate waiting for its low half, or 0
-    bool bBad;
-};
-
-void AddUtf16Byte(Utf16Reader* pReader, unsigned char ch, ByteWriter* pWriter)
-{
-    if (!pReader->bHaveLow) {
-        pReader->chLow = ch;
-        pReader->bHaveLow = true;
-        return;
-    }
-    pReader->bHaveLow = false;
-    uint32_t unit = pReader->chLow | (uint32_t)ch << 8;
-    bool bLowHalf = unit >= 0xDC00 && unit < 0xE000;
-    if (pReader->high != 0) {
-        if (bLowHalf)
-            PutUtf8(pWriter, 0x10000 + ((pReader->high - 0xD800) << 10) +
-                                 (unit - 0xDC00));
-        pReader->bBad |= !bLowHalf;
-        pReader->high = 0;
-    } else if (unit >= 0xD800 && unit < 0xDC00) {
-        pReader->high = unit;
-    } else if (bLowHalf) {
-        pReader->bBad = true;
-    } else {
-        PutUtf8(pWriter, unit);
-    }
-}
-
-bool EndsUtf16Well(const Utf16Reader& reader)
-{
-    return !reader.bBad && !reader.bHaveLow && reader.high == 0;
+    unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
+    size_t cb = bEnd ? EndUtf16(pDecoder, utf8)
+                     : DecodeUtf16Byte(pDecoder, ch, utf8);
+    for (size_t i = 0; i < cb; ++i)
+        Put(pWriter, utf8[i]);
 }
 
 size_t SkipBlanks(const char* s, size_t cch, size_t i)
@@ -146,16 +117,16 @@ bool ReadHex(const char* s, size_t cch, size_t* pi, size_t nMaxDigits,
 {
     size_t iFirst = *pi, i = *pi;
     for (*pn = 0; i < cch && IsHexDigit(s[i]); ++i)
-        *pn = *pn * 16 + (s[i] <= '9' ? s[i] - '0' : FoldCase(s[i]) - 'A' + 10);
+        *pn = *pn * 16 + (s[i] <= '9' ? s[i] - '0' : FoldAscii((unsigned char)s[i]) - 'A' + 10);
     *pi = i;
     return i > iFirst && i - iFirst <= nMaxDigits;
 }
 
 // Reads the data after '=': "text", dword:n, hex:aa,bb,... or
 // hex(N):aa,bb,... (a trailing comma allowed), putting out the bytes handed
-// out. In a Unicode file, text types written in hex are UTF-16LE and are
-// handed out as UTF-8, as the ANSI calls hand out text.
-bool ReadData(const char* s, size_t cch, bool bUnicode, DWORD* pdwType,
+// out. In a version 5.00 file, text types written in hex are UTF-16LE and
+// are handed out as UTF-8, as the ANSI calls hand out text.
+bool ReadData(const char* s, size_t cch, bool bVersion5, DWORD* pdwType,
               ByteWriter* pWriter)
 {
     size_t i = 0;
@@ -189,20 +160,22 @@ bool ReadData(const char* s, size_t cch, bool bUnicode, DWORD* pdwType,
         return false;
     DWORD t = *pdwType;
     bool bText =
-        bUnicode && (t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ);
-    Utf16Reader reader = {0, false, 0, false};
+        bVersion5 && (t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ);
+    Utf16Decoder decoder = {false, false, 0, 0};
     while ((i = SkipBlanks(s, cch, i)) < cch) {
         if (!ReadHex(s, cch, &i, 2, &n))
             return false;
         if (bText)
-            AddUtf16Byte(&reader, (unsigned char)n, pWriter);
+            PutUtf16Byte(&decoder, (unsigned char)n, false, pWriter);
         else
             Put(pWriter, (unsigned char)n);
         i = SkipBlanks(s, cch, i);
         if (i < cch && s[i++] != ',')
             return false;
     }
-    return !bText || EndsUtf16Well(reader);
+    if (bText)
+        PutUtf16Byte(&decoder, 0, true, pWriter);
+    return true;
 }
 
 // Reads "[ROOT\path]" or "[-ROOT\path]"; each path component needs a name.
@@ -217,13 +190,7 @@ bool ReadKeyLine(const char* s, size_t cch, RegistryLine* pLine,
     const char* pSlash = (const char*)memchr(pchName, '\\', cchName);
     size_t iSlash = pSlash != NULL ? (size_t)(pSlash - pchName) : cchName;
     pLine->bKey = true;
-    pLine->hRoot = NULL;
-    for (const auto& root : kRoots)
-        if (IsSameRegistryName(pchName, iSlash, root.pszName,
-                               strlen(root.pszName)) ||
-            IsSameRegistryName(pchName, iSlash, root.pszShortName,
-                               strlen(root.pszShortName)))
-            pLine->hRoot = root.hRoot;
+    pLine->hRoot = FindRegistryRoot(pchName, iSlash);
     pLine->pchPath = iSlash < cchName ? pchName + iSlash + 1 : pchName + iSlash;
     pLine->cchPath = iSlash < cchName ? cchName - iSlash - 1 : 0;
     if (pLine->hRoot == NULL || iSlash == cchName)
@@ -262,7 +229,7 @@ enum LineVerdict { kMalformed, kDropped, kKept };
 // Checks one logical line (continuations joined, blanks trimmed) after the
 // header. Only keys and values that exist are kept: comments, blank lines,
 // deleted keys with their values, and deleted values are dropped.
-LineVerdict CheckLine(const char* s, size_t cch, bool bUnicode,
+LineVerdict CheckLine(const char* s, size_t cch, bool bVersion5,
                       bool* pbInDeletion, bool* pbAnyKey)
 {
     RegistryLine line;
@@ -280,7 +247,7 @@ LineVerdict CheckLine(const char* s, size_t cch, bool bUnicode,
         return kDropped;
     ByteWriter nowhere = {NULL, 0, 0};
     DWORD dwType;
-    return ReadData(line.pchData, line.cchData, bUnicode, &dwType, &nowhere)
+    return ReadData(line.pchData, line.cchData, bVersion5, &dwType, &nowhere)
                ? kKept
                : kMalformed;
 }
@@ -305,8 +272,8 @@ bool KeepLines(RegistryText* pText)
         while (iFirst < iLast && IsBlank(s[iFirst]))
             ++iFirst;
         if (!bHeader) {
-            pText->bUnicode = IsText(s + iFirst, iLast - iFirst, kHeader5);
-            if (!pText->bUnicode &&
+            pText->bVersion5 = IsText(s + iFirst, iLast - iFirst, kHeader5);
+            if (!pText->bVersion5 &&
                 !IsText(s + iFirst, iLast - iFirst, kHeader4))
                 return false;
             bHeader = true;
@@ -320,7 +287,7 @@ bool KeepLines(RegistryText* pText)
             --cchLogical;
             continue;
         }
-        LineVerdict verdict = CheckLine(pLogical, cchLogical, pText->bUnicode,
+        LineVerdict verdict = CheckLine(pLogical, cchLogical, pText->bVersion5,
                                         &bInDeletion, &bAnyKey);
         if (verdict == kMalformed)
             return false;
@@ -340,41 +307,49 @@ RegistryText* AllocateText(size_t cb)
 {
     RegistryText* pText = (RegistryText*)malloc(sizeof(RegistryText) + cb + 1);
     if (pText != NULL)
-        *pText = RegistryText{0, false, 0, (char*)(pText + 1)};
+        *pText = RegistryText{false, 0, (char*)(pText + 1)};
     return pText;
 }
 
-// Takes the file's bytes in pText to checked lines: the byte-order mark
-// skipped, UTF-16LE turned into UTF-8. NULL (pText freed) with the reason.
-RegistryText* PrepareText(RegistryText* pText, LSTATUS* pStatus)
+}  // namespace
+
+int CompareRegistryNames(const char* a, size_t cchA, const char* b, size_t cchB)
 {
-    const char* s = pText->pchLines;
-    if (pText->cch >= 2 && memcmp(s, "\xFF\xFE", 2) == 0) {
-        // Each 2 bytes make at most 3 of UTF-8; a pair of 4 makes 4.
-        RegistryText* pUtf8 = AllocateText((pText->cch - 2) / 2 * 3);
-        if (pUtf8 == NULL) {
-            FreeRegistryText(pText);
-            *pStatus = ERROR_NOT_ENOUGH_MEMORY;
-            return NULL;
-        }
-        ByteWriter writer = {(BYTE*)pUtf8->pchLines, (pText->cch - 2) / 2 * 3,
-                             0};
-        Utf16Reader reader = {0, false, 0, false};
-        for (size_t i = 2; i < pText->cch; ++i)
-            AddUtf16Byte(&reader, (unsigned char)s[i], &writer);
-        pUtf8->cch = writer.cbPut;
-        bool bWell = EndsUtf16Well(reader);
-        FreeRegistryText(pText);
-        pText = pUtf8;
-        if (!bWell) {
-            FreeRegistryText(pText);
-            *pStatus = ERROR_BADDB;
-            return NULL;
-        }
-    } else if (pText->cch >= 3 && memcmp(s, "\xEF\xBB\xBF", 3) == 0) {
-        pText->cch -= 3;
-        memmove(pText->pchLines, s + 3, pText->cch);
+    for (size_t i = 0; i < cchA && i < cchB; ++i)
+        if (FoldAscii((unsigned char)a[i]) != FoldAscii((unsigned char)b[i]))
+            return FoldAscii((unsigned char)a[i]) <
+                           FoldAscii((unsigned char)b[i])
+                       ? -1
+                       : 1;
+    if (cchA == cchB)
+        return 0;
+    return cchA < cchB ? -1 : 1;
+}
+
+RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
+                               LSTATUS* pStatus)
+{
+    bool bUtf16 = cbBytes >= 2 && memcmp(pBytes, "\xFF\xFE", 2) == 0;
+    size_t iFirst = bUtf16 ? 2 : 0;
+    if (!bUtf16 && cbBytes >= 3 && memcmp(pBytes, "\xEF\xBB\xBF", 3) == 0)
+        iFirst = 3;
+    // Each 2 bytes of UTF-16 make at most 3 of UTF-8; a pair of 4 makes 4.
+    size_t cbRoom = bUtf16 ? (cbBytes - 2) / 2 * 3 : cbBytes - iFirst;
+    RegistryText* pText = AllocateText(cbRoom);
+    *pStatus = pText != NULL ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+    if (pText == NULL || pBytes == NULL)
+        return pText;
+    ByteWriter writer = {(BYTE*)pText->pchLines, cbRoom, 0};
+    Utf16Decoder decoder = {false, false, 0, 0};
+    for (size_t i = iFirst; i < cbBytes; ++i) {
+        if (bUtf16)
+            PutUtf16Byte(&decoder, (unsigned char)pBytes[i], false, &writer);
+        else
+            Put(&writer, (unsigned char)pBytes[i]);
     }
+    if (bUtf16)
+        PutUtf16Byte(&decoder, 0, true, &writer);
+    pText->cch = writer.cbPut;
     // A text export never holds a NUL: this is a binary file, or UTF-16
     // without its byte-order mark.
     if (memchr(pText->pchLines, '\0', pText->cch) != NULL ||
@@ -383,102 +358,7 @@ RegistryText* PrepareText(RegistryText* pText, LSTATUS* pStatus)
         *pStatus = ERROR_BADDB;
         return NULL;
     }
-    *pStatus = ERROR_SUCCESS;
     return pText;
-}
-
-// Reads the whole file at fd into a new text block, up to the size limit.
-// The file's size is only a first guess, as the file may grow meanwhile:
-// reading goes on until it ends.
-RegistryText* ReadWholeFile(int fd, LSTATUS* pStatus)
-{
-    struct stat st;
-    *pStatus = ERROR_BADDB;
-    if (fstat(fd, &st) != 0 || (uint64_t)st.st_size > kMaxFileSize)
-        return NULL;
-    size_t cbRoom = (size_t)st.st_size + 1;
-    RegistryText* pText = AllocateText(cbRoom);
-    while (pText != NULL) {
-        ssize_t cb =
-            read(fd, pText->pchLines + pText->cch, cbRoom - pText->cch);
-        if (cb == 0) {
-            *pStatus = ERROR_SUCCESS;
-            return pText;
-        }
-        if (cb < 0 && errno == EINTR)
-            continue;
-        if (cb < 0 || pText->cch + (size_t)cb > kMaxFileSize)
-            break;
-        pText->cch += (size_t)cb;
-        if (pText->cch == cbRoom) {
-            cbRoom *= 2;
-            RegistryText* pBigger = (RegistryText*)realloc(
-                pText, sizeof(RegistryText) + cbRoom + 1);
-            if (pBigger == NULL) {
-                *pStatus = ERROR_NOT_ENOUGH_MEMORY;
-                break;
-            }
-            pText = pBigger;
-            pText->pchLines = (char*)(pText + 1);
-        }
-    }
-    if (pText == NULL)
-        *pStatus = ERROR_NOT_ENOUGH_MEMORY;
-    FreeRegistryText(pText);
-    return NULL;
-}
-
-}  // namespace
-
-bool IsSameRegistryName(const char* a, size_t cchA, const char* b, size_t cchB)
-{
-    if (cchA != cchB)
-        return false;
-    for (size_t i = 0; i < cchA; ++i)
-        if (FoldCase(a[i]) != FoldCase(b[i]))
-            return false;
-    return true;
-}
-
-int CompareRegistryNames(const char* a, size_t cchA, const char* b, size_t cchB)
-{
-    for (size_t i = 0; i < cchA && i < cchB; ++i)
-        if (FoldCase(a[i]) != FoldCase(b[i]))
-            return FoldCase(a[i]) < FoldCase(b[i]) ? -1 : 1;
-    return cchA < cchB ? -1 : cchA > cchB ? 1 : 0;
-}
-
-RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
-                               LSTATUS* pStatus)
-{
-    RegistryText* pText = AllocateText(cbBytes);
-    if (pText == NULL) {
-        *pStatus = ERROR_NOT_ENOUGH_MEMORY;
-        return NULL;
-    }
-    memcpy(pText->pchLines, pBytes, cbBytes);
-    pText->cch = cbBytes;
-    return PrepareText(pText, pStatus);
-}
-
-RegistryText* LoadRegistryFile(LSTATUS* pStatus)
-{
-    char szPath[PATH_MAX];
-    *pStatus = ERROR_BADDB;
-    if (!GetPrefixPath("registry.reg", szPath, sizeof(szPath)))
-        return NULL;
-    int fd = open(szPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT && errno != ENOTDIR)
-            return NULL;
-        // No file: an empty registry, with no header to check.
-        RegistryText* pEmpty = AllocateText(0);
-        *pStatus = pEmpty != NULL ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
-        return pEmpty;
-    }
-    RegistryText* pText = ReadWholeFile(fd, pStatus);
-    close(fd);
-    return pText != NULL ? PrepareText(pText, pStatus) : NULL;
 }
 
 void FreeRegistryText(RegistryText* pText)
@@ -514,7 +394,8 @@ bool IsRegistryValueNamed(const RegistryLine& line, const char* pszName)
         if (line.pchName[i] == '\\')
             ++i;
         if (cch >= cchName ||
-            FoldCase(line.pchName[i]) != FoldCase(pszName[cch]))
+            FoldAscii((unsigned char)line.pchName[i]) !=
+                FoldAscii((unsigned char)pszName[cch]))
             return false;
     }
     return cch == cchName;
@@ -533,6 +414,6 @@ size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line,
                           DWORD* pdwType, BYTE* pOut, size_t cbOut)
 {
     ByteWriter writer = {pOut, cbOut, 0};
-    ReadData(line.pchData, line.cchData, pText->bUnicode, pdwType, &writer);
+    ReadData(line.pchData, line.cchData, pText->bVersion5, pdwType, &writer);
     return writer.cbPut;
 }

@@ -1,0 +1,78 @@
+// The text rules both file readers share.
+#include "platform/posix/text.h"
+
+namespace {
+
+const unsigned int kReplacement = 0xFFFD;
+
+// Puts the UTF-8 of one code point at pOut; gives its length.
+size_t PutUtf8(unsigned int cp, unsigned char* pOut)
+{
+    static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
+    size_t cTrail = 3;
+    if (cp < 0x80)
+        cTrail = 0;
+    else if (cp < 0x800)
+        cTrail = 1;
+    else if (cp < 0x10000)
+        cTrail = 2;
+    pOut[0] = (unsigned char)(kLead[cTrail] | cp >> (6 * cTrail));
+    for (size_t k = 1; k <= cTrail; ++k)
+        pOut[k] = (unsigned char)(0x80 | ((cp >> (6 * (cTrail - k))) & 0x3F));
+    return cTrail + 1;
+}
+
+bool IsHighSurrogate(unsigned int unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(unsigned int unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+}  // namespace
+
+bool IsSameIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB)
+{
+    if (cchA != cchB)
+        return false;
+    for (size_t i = 0; i < cchA; ++i)
+        if (FoldAscii((unsigned char)a[i]) != FoldAscii((unsigned char)b[i]))
+            return false;
+    return true;
+}
+
+size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch,
+                       unsigned char* pOut)
+{
+    if (!pDecoder->bHaveFirstByte) {
+        pDecoder->chFirstByte = ch;
+        pDecoder->bHaveFirstByte = true;
+        return 0;
+    }
+    pDecoder->bHaveFirstByte = false;
+    unsigned int unit = pDecoder->bBigEndian
+                            ? (unsigned int)pDecoder->chFirstByte << 8 | ch
+                            : (unsigned int)ch << 8 | pDecoder->chFirstByte;
+    unsigned int nHigh = pDecoder->nHighSurrogate;
+    pDecoder->nHighSurrogate = 0;
+    if (nHigh != 0 && IsLowSurrogate(unit))
+        return PutUtf8(0x10000 + ((nHigh - 0xD800) << 10) + (unit - 0xDC00),
+                       pOut);
+    size_t cb = nHigh != 0 ? PutUtf8(kReplacement, pOut) : 0;
+    if (IsHighSurrogate(unit))
+        pDecoder->nHighSurrogate = unit;
+    else
+        cb += PutUtf8(IsLowSurrogate(unit) ? kReplacement : unit, pOut + cb);
+    return cb;
+}
+
+size_t EndUtf16(Utf16Decoder* pDecoder, unsigned char* pOut)
+{
+    bool bWaiting = pDecoder->nHighSurrogate != 0;
+    pDecoder->nHighSurrogate = 0;
+    pDecoder->bHaveFirstByte = false;
+    return bWaiting ? PutUtf8(kReplacement, pOut) : 0;
+}
