@@ -10,8 +10,8 @@
 // ignoring ASCII case. Keys before the first section belong to the section
 // named "". Only the first section of a name is searched and only its first
 // key of the name counts, as Wine does. A UTF-8 byte-order mark at the start
-// is skipped; with a UTF-16LE one the text is read as the UTF-8 it stands for
-// (text.h says how).
+// is skipped; with a UTF-16LE or UTF-16BE one the text is read as the UTF-8
+// it stands for (text.h says how).
 //
 // The text is read byte by byte with only the current line's state kept, so
 // a file of any size or a line of any length costs no memory beyond the

@@ -102,8 +102,11 @@ public:
         if (m_bFirstPiece && cb >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
             p += 3;
             cb -= 3;
-        } else if (m_bFirstPiece && cb >= 2 && memcmp(p, "\xFF\xFE", 2) == 0) {
+        } else if (m_bFirstPiece && cb >= 2 &&
+                   (memcmp(p, "\xFF\xFE", 2) == 0 ||
+                    memcmp(p, "\xFE\xFF", 2) == 0)) {
             m_bUtf16 = true;
+            m_utf16.bBigEndian = p[0] == '\xFE';
             p += 2;
             cb -= 2;
         }
@@ -219,8 +222,8 @@ private:
     char* m_pszOut;
     size_t m_cchRoom, m_cchSeen = 0, m_cchTrimmed = 0;
     char m_chLast = 0;
-    // UTF-16LE text is parsed as the UTF-8 it stands for, the hosted layer's
-    // code page.
+    // UTF-16 text, in either byte order, is parsed as the UTF-8 it stands
+    // for, the hosted layer's code page.
     Utf16Decoder m_utf16 = {false, false, 0, 0};
     LineState m_state = kLineStart;
     bool m_bInSection, m_bDone, m_bFound = false, m_bFirstPiece = true;
