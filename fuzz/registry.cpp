@@ -21,7 +21,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return whole;
     };
     LSTATUS status;
-    RegistryText* pText = ReadRegistryText(file.data(), file.size(), &status);
+    // Skipped lines are named each once, in order, none longer than the file's text.
+    struct {
+        size_t nLast, cchMost;
+    } skipped = {0, file.size() * 3 / 2};
+    RegistryText* pText = ReadRegistryText(
+        file.data(), file.size(),
+        [](void* p, size_t n, const char* pch, size_t cch) {
+            auto* pSkipped = (decltype(skipped)*)p;
+            CHECK(n > pSkipped->nLast && pch != NULL && cch > 0 && cch <= pSkipped->cchMost);
+            pSkipped->nLast = n;
+        },
+        &skipped, &status);
     CHECK((pText != NULL) == (status == ERROR_SUCCESS));
     RegistryLine line;
     for (size_t i = 0; pText != NULL && NextRegistryLine(pText, &i, &line);) {

@@ -93,6 +93,8 @@ typedef struct SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define HKEY_USERS ((HKEY)(uintptr_t)0x80000003u)
+#define HKEY_CURRENT_CONFIG ((HKEY)(uintptr_t)0x80000005u)
+#define HKEY_DYN_DATA ((HKEY)(uintptr_t)0x80000006u)
 
 #define REG_SZ 1u
 #define REG_EXPAND_SZ 2u

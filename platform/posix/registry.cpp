@@ -4,9 +4,10 @@
 // The file is read again at every open from a root key, so that a change
 // made by an installer is seen by the next check; a key opened from an open
 // key sees the registry as it was read then. A missing file is an empty
-// registry; one that cannot be read, is over 64 MiB or is malformed is an
-// unreadable one: every open answers ERROR_BADDB. At most 64 keys are open
-// at once; another open answers ERROR_NOT_ENOUGH_MEMORY, as does a failed
+// registry; one that cannot be read, is over 64 MiB, has no header or holds
+// a NUL byte is an unreadable one: every open answers ERROR_BADDB. Lines the
+// reader skips are named in the debugger output. At most 64 keys are open at
+// once; another open answers ERROR_NOT_ENOUGH_MEMORY, as does a failed
 // allocation.
 #include <errno.h>
 #include <fcntl.h>
@@ -39,14 +40,15 @@ struct KeyView {
 
 KeyView g_openKeys[kMaxOpenKeys];
 
-// Reads the whole file at fd into a new block, up to the size limit. The
-// file's size is only a first guess, as the file may grow meanwhile: reading
-// goes on until it ends. NULL with the reason when it cannot be read whole.
-char* ReadWholeFile(int fd, size_t* pcb, LSTATUS* pStatus)
+// Reads the whole file at fd, whose status st gives, into a new block, up to
+// the size limit. The size is only a first guess, as the file may grow
+// meanwhile: reading goes on until it ends. NULL with the reason when it
+// cannot be read whole.
+char* ReadWholeFile(int fd, const struct stat& st, size_t* pcb,
+                    LSTATUS* pStatus)
 {
-    struct stat st;
     *pStatus = ERROR_BADDB;
-    if (fstat(fd, &st) != 0 || (uint64_t)st.st_size > kMaxFileSize)
+    if ((uint64_t)st.st_size > kMaxFileSize)
         return NULL;
     size_t cbRoom = (size_t)st.st_size + 1;
     char* pBytes = (char*)malloc(cbRoom);
@@ -78,10 +80,39 @@ char* ReadWholeFile(int fd, size_t* pcb, LSTATUS* pStatus)
     return NULL;
 }
 
+// Names a line the reader skipped in the debugger output, so that a line
+// the registry does not take is never lost without a word.
+void TraceSkippedLine(void*, size_t nLine, const char* pchLine, size_t cchLine)
+{
+    char szTrace[160];
+    int cchShown = cchLine < 100 ? (int)cchLine : 100;
+    (void)StringCchPrintfA(szTrace, sizeof(szTrace),
+                           "registry.reg line %lu skipped: %.*s%s",
+                           (unsigned long)nLine, cchShown, pchLine,
+                           cchLine > 100 ? "..." : "");
+    OutputDebugStringA(szTrace);
+}
+
+// True when st is the file the last reading named its skipped lines of, as
+// it was then: the file is read again at every open, but says each of its
+// faults once.
+bool WasTraced(const struct stat& st)
+{
+    static struct stat s_traced;
+    bool bSame = st.st_dev == s_traced.st_dev &&
+                 st.st_ino == s_traced.st_ino &&
+                 st.st_size == s_traced.st_size &&
+                 st.st_mtim.tv_sec == s_traced.st_mtim.tv_sec &&
+                 st.st_mtim.tv_nsec == s_traced.st_mtim.tv_nsec;
+    s_traced = st;
+    return bSame;
+}
+
 // Reads <prefix>/registry.reg afresh. A missing file is an empty registry.
 RegistryText* LoadRegistryFile(LSTATUS* pStatus)
 {
     char szPath[PATH_MAX];
+    struct stat st;
     *pStatus = ERROR_BADDB;
     if (!GetPrefixPath("registry.reg", szPath, sizeof(szPath)))
         return NULL;
@@ -89,15 +120,21 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
     if (fd < 0) {
         if (errno != ENOENT && errno != ENOTDIR)
             return NULL;
-        return ReadRegistryText(NULL, 0, pStatus);
+        return ReadRegistryText(NULL, 0, NULL, NULL, pStatus);
     }
     size_t cb = 0;
-    char* pBytes = ReadWholeFile(fd, &cb, pStatus);
+    char* pBytes =
+        fstat(fd, &st) == 0 ? ReadWholeFile(fd, st, &cb, pStatus) : NULL;
     close(fd);
     if (pBytes == NULL)
         return NULL;
-    RegistryText* pText = ReadRegistryText(pBytes, cb, pStatus);
+    bool bTrace = !WasTraced(st);
+    RegistryText* pText = ReadRegistryText(
+        pBytes, cb, bTrace ? TraceSkippedLine : NULL, NULL, pStatus);
     free(pBytes);
+    if (bTrace && *pStatus == ERROR_BADDB)
+        OutputDebugStringA("registry.reg has no regedit header or holds a NUL "
+                           "byte: no key is readable");
     return pText;
 }
 

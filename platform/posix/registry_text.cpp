@@ -21,6 +21,8 @@ const struct {
     {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
     {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
     {"HKEY_USERS", "HKU", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
+    {"HKEY_DYN_DATA", "HKEY_DYN_DATA", HKEY_DYN_DATA},  // no short name
 };
 
 }  // namespace
@@ -92,21 +94,46 @@ size_t SkipBlanks(const char* s, size_t cch, size_t i)
     return i;
 }
 
-// Reads the quoted text at s[*pi]; a backslash takes the next character as
-// it is. *pi ends after the closing quote.
+// True when s[i..cch) holds nothing but blanks and perhaps a comment: what
+// may follow a value's data on its line.
+bool IsRestOfLineEmpty(const char* s, size_t cch, size_t i)
+{
+    i = SkipBlanks(s, cch, i);
+    return i == cch || s[i] == ';';
+}
+
+// The character an escape stands for, as regedit writes them: \\, \", \n
+// and \r; any other character after a backslash stands for itself. False
+// for \0 and a backslash ending the text, which regedit refuses.
+bool Unescape(char chEscaped, char* pch)
+{
+    if (chEscaped == '0')
+        return false;
+    if (chEscaped == 'n')
+        *pch = '\n';
+    else if (chEscaped == 'r')
+        *pch = '\r';
+    else
+        *pch = chEscaped;
+    return true;
+}
+
+// Reads the quoted text at s[*pi], escapes turned into their characters.
+// *pi ends after the closing quote.
 bool ReadQuoted(const char* s, size_t cch, size_t* pi, ByteWriter* pWriter)
 {
     size_t i = *pi;
     if (i >= cch || s[i] != '"')
         return false;
     for (++i; i < cch; ++i) {
-        if (s[i] == '"') {
+        char ch = s[i];
+        if (ch == '"') {
             *pi = i + 1;
             return true;
         }
-        if (s[i] == '\\' && ++i == cch)
+        if (ch == '\\' && (++i == cch || !Unescape(s[i], &ch)))
             return false;
-        Put(pWriter, (unsigned char)s[i]);
+        Put(pWriter, (unsigned char)ch);
     }
     return false;
 }
@@ -122,69 +149,94 @@ bool ReadHex(const char* s, size_t cch, size_t* pi, size_t nMaxDigits,
     return i > iFirst && i - iFirst <= nMaxDigits;
 }
 
+enum DataVerdict { kBadData, kDataEnds, kDataContinues };
+
+// Reads hex bytes "aa,bb,..." from s[i] (a trailing comma allowed), each
+// put out as it is or, with pDecoder, as UTF-16LE text turned into UTF-8.
+// A backslash after the last comma continues the data on the next line.
+// *piEnd is where the bytes end, blanks and comment left out.
+DataVerdict ReadHexBytes(const char* s, size_t cch, size_t i,
+                         Utf16Decoder* pDecoder, ByteWriter* pWriter,
+                         size_t* piEnd)
+{
+    uint32_t n = 0;
+    for (*piEnd = i;; *piEnd = ++i) {
+        i = SkipBlanks(s, cch, i);
+        if (i < cch && s[i] == '\\')
+            return IsRestOfLineEmpty(s, cch, i + 1) ? kDataContinues
+                                                     : kBadData;
+        if (i == cch || s[i] == ';')
+            return kDataEnds;
+        if (!ReadHex(s, cch, &i, 2, &n))
+            return kBadData;
+        if (pDecoder != NULL)
+            PutUtf16Byte(pDecoder, (unsigned char)n, false, pWriter);
+        else
+            Put(pWriter, (unsigned char)n);
+        *piEnd = i;
+        i = SkipBlanks(s, cch, i);
+        if (i == cch || s[i] != ',')
+            return IsRestOfLineEmpty(s, cch, i) ? kDataEnds : kBadData;
+    }
+}
+
 // Reads the data after '=': "text", dword:n, hex:aa,bb,... or
-// hex(N):aa,bb,... (a trailing comma allowed), putting out the bytes handed
-// out. In a version 5.00 file, text types written in hex are UTF-16LE and
-// are handed out as UTF-8, as the ANSI calls hand out text.
-bool ReadData(const char* s, size_t cch, bool bVersion5, DWORD* pdwType,
-              ByteWriter* pWriter)
+// hex(N):aa,bb,..., putting out the bytes handed out; a comment may follow.
+// In a version 5.00 file, text types written in hex are UTF-16LE and are
+// handed out as UTF-8, as the ANSI calls hand out text. *piEnd is where the
+// data ends on its line.
+DataVerdict ReadData(const char* s, size_t cch, bool bVersion5,
+                     DWORD* pdwType, ByteWriter* pWriter, size_t* piEnd)
 {
     size_t i = 0;
     uint32_t n = 0;
     if (cch > 0 && s[0] == '"') {
         *pdwType = REG_SZ;
-        bool bRead = ReadQuoted(s, cch, &i, pWriter) && i == cch;
+        bool bRead = ReadQuoted(s, cch, &i, pWriter);
         Put(pWriter, '\0');
-        return bRead;
+        *piEnd = i;
+        return bRead && IsRestOfLineEmpty(s, cch, i) ? kDataEnds : kBadData;
     }
     if (cch >= 6 && memcmp(s, "dword:", 6) == 0) {
         *pdwType = REG_DWORD;
-        i = 6;
-        if (!ReadHex(s, cch, &i, 8, &n) || i != cch)
-            return false;
+        i = SkipBlanks(s, cch, 6);
+        if (!ReadHex(s, cch, &i, 8, &n) || !IsRestOfLineEmpty(s, cch, i))
+            return kBadData;
         for (int nShift = 0; nShift < 32; nShift += 8)
             Put(pWriter, (unsigned char)(n >> nShift));
-        return true;
+        *piEnd = i;
+        return kDataEnds;
     }
     *pdwType = REG_BINARY;
     if (cch < 3 || memcmp(s, "hex", 3) != 0)
-        return false;
+        return kBadData;
     i = 3;
     if (i < cch && s[i] == '(') {
         ++i;
         if (!ReadHex(s, cch, &i, 8, pdwType) || i >= cch || s[i] != ')')
-            return false;
+            return kBadData;
         ++i;
     }
     if (i >= cch || s[i++] != ':')
-        return false;
+        return kBadData;
     DWORD t = *pdwType;
     bool bText =
         bVersion5 && (t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ);
     Utf16Decoder decoder = {false, false, 0, 0};
-    while ((i = SkipBlanks(s, cch, i)) < cch) {
-        if (!ReadHex(s, cch, &i, 2, &n))
-            return false;
-        if (bText)
-            PutUtf16Byte(&decoder, (unsigned char)n, false, pWriter);
-        else
-            Put(pWriter, (unsigned char)n);
-        i = SkipBlanks(s, cch, i);
-        if (i < cch && s[i++] != ',')
-            return false;
-    }
+    DataVerdict verdict = ReadHexBytes(s, cch, i, bText ? &decoder : NULL,
+                                       pWriter, piEnd);
     if (bText)
         PutUtf16Byte(&decoder, 0, true, pWriter);
-    return true;
+    return verdict;
 }
 
 // Reads "[ROOT\path]" or "[-ROOT\path]"; each path component needs a name.
 bool ReadKeyLine(const char* s, size_t cch, RegistryLine* pLine,
                  bool* pbDeletion)
 {
+    *pbDeletion = cch >= 2 && s[1] == '-';
     if (cch < 3 || s[cch - 1] != ']')
         return false;
-    *pbDeletion = s[1] == '-';
     const char* pchName = s + (*pbDeletion ? 2 : 1);
     size_t cchName = cch - (*pbDeletion ? 2 : 1) - 1;
     const char* pSlash = (const char*)memchr(pchName, '\\', cchName);
@@ -224,53 +276,86 @@ bool ReadValueLine(const char* s, size_t cch, RegistryLine* pLine)
     return true;
 }
 
-enum LineVerdict { kMalformed, kDropped, kKept };
+enum LineVerdict { kSkipped, kDropped, kKept, kContinued };
 
-// Checks one logical line (continuations joined, blanks trimmed) after the
-// header. Only keys and values that exist are kept: comments, blank lines,
-// deleted keys with their values, and deleted values are dropped.
-LineVerdict CheckLine(const char* s, size_t cch, bool bVersion5,
-                      bool* pbInDeletion, bool* pbAnyKey)
+// Where values go: to the key above them, nowhere after a deleted key (an
+// export never holds such values), and nowhere but skipped before any key
+// or after a key regedit could not create.
+enum KeyState { kNoKey, kKeyOpen, kKeyDeleted };
+
+// Checks one line after the header (blanks trimmed) as regedit imports it,
+// and cuts it to what is kept of it: a key line's text after its last ']',
+// a value's comment, a hex value's closing backslash. Comments ('#' too),
+// blank lines, deletions and the values of deleted keys are dropped; any
+// other line regedit would not take is skipped. A skipped key line leaves
+// the key above it open, as in regedit.
+LineVerdict CheckLine(char* s, size_t* pcch, bool bVersion5,
+                      KeyState* pKeyState)
 {
+    size_t cch = *pcch;
     RegistryLine line;
-    if (cch == 0 || s[0] == ';')
+    bool bDeletion;
+    if (cch == 0 || s[0] == ';' || s[0] == '#')
         return kDropped;
     if (s[0] == '[') {
-        if (!ReadKeyLine(s, cch, &line, pbInDeletion))
-            return kMalformed;
-        *pbAnyKey |= !*pbInDeletion;
-        return *pbInDeletion ? kDropped : kKept;
+        size_t cchKey = cch;
+        while (cchKey > 0 && s[cchKey - 1] != ']')
+            --cchKey;
+        if (cchKey == 0 || IsBlank(s[1]))
+            return kSkipped;
+        bool bRead = ReadKeyLine(s, cchKey, &line, &bDeletion);
+        *pcch = cchKey;
+        if (bDeletion)
+            *pKeyState = kKeyDeleted;
+        else
+            *pKeyState = bRead ? kKeyOpen : kNoKey;
+        if (bDeletion)
+            return kDropped;
+        return bRead ? kKept : kSkipped;
     }
-    if (!ReadValueLine(s, cch, &line) || (!*pbAnyKey && !*pbInDeletion))
-        return kMalformed;
-    if (*pbInDeletion || IsText(line.pchData, line.cchData, "-"))
+    if ((s[0] == '"' || s[0] == '@') && *pKeyState == kKeyDeleted)
+        return kDropped;
+    if (*pKeyState == kNoKey || !ReadValueLine(s, cch, &line))
+        return kSkipped;
+    if (line.cchData > 0 && line.pchData[0] == '-' &&
+        IsRestOfLineEmpty(line.pchData, line.cchData, 1))
         return kDropped;
     ByteWriter nowhere = {NULL, 0, 0};
     DWORD dwType;
-    return ReadData(line.pchData, line.cchData, bVersion5, &dwType, &nowhere)
-               ? kKept
-               : kMalformed;
+    size_t iEnd = 0;
+    DataVerdict verdict = ReadData(line.pchData, line.cchData, bVersion5,
+                                   &dwType, &nowhere, &iEnd);
+    *pcch = (size_t)(line.pchData - s) + iEnd;
+    if (verdict == kBadData)
+        return kSkipped;
+    return verdict == kDataContinues ? kContinued : kKept;
 }
 
 // Turns the file's text, in place, into the lines that are kept, checking
-// each: the header first, then logical lines. Only value lines continue: a
-// key or comment line may end in '\'. Lines only ever get shorter, so each
-// is written at or before the place it was read from.
-bool KeepLines(RegistryText* pText)
+// each: the header first, then each line as regedit imports it, a hex value
+// with the lines it continues on. Lines end at CR LF, LF or a lone CR, as
+// regedit reads them. Lines only ever get shorter, so each is written at or
+// before the place it was read from. False without a header.
+bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped,
+               void* pContext)
 {
     char* s = pText->pchLines;
-    size_t cch = pText->cch, cchKept = 0, cchLogical = 0;
-    bool bHeader = false, bInDeletion = false, bAnyKey = false;
-    for (size_t iLine = 0, iEnd; iLine < cch; iLine = iEnd + 1) {
-        const char* pNewline =
-            (const char*)memchr(s + iLine, '\n', cch - iLine);
-        iEnd = pNewline != NULL ? (size_t)(pNewline - s) : cch;
-        size_t iFirst = iLine, iLast = iEnd;
-        while (iLast > iFirst &&
-               (IsBlank(s[iLast - 1]) || s[iLast - 1] == '\r'))
+    size_t cch = pText->cch, cchKept = 0, cchLogical = 0, nLine = 0;
+    size_t nLogical = 0;
+    bool bHeader = false;
+    KeyState keyState = kNoKey;
+    for (size_t iLine = 0, iEnd; iLine < cch; iLine = iEnd) {
+        iEnd = iLine;
+        while (iEnd < cch && s[iEnd] != '\n' && s[iEnd] != '\r')
+            ++iEnd;
+        size_t iFirst = SkipBlanks(s, iEnd, iLine), iLast = iEnd;
+        while (iLast > iFirst && IsBlank(s[iLast - 1]))
             --iLast;
-        while (iFirst < iLast && IsBlank(s[iFirst]))
-            ++iFirst;
+        if (iEnd < cch)
+            iEnd += s[iEnd] == '\r' && iEnd + 1 < cch && s[iEnd + 1] == '\n'
+                        ? 2
+                        : 1;
+        ++nLine;
         if (!bHeader) {
             pText->bVersion5 = IsText(s + iFirst, iLast - iFirst, kHeader5);
             if (!pText->bVersion5 &&
@@ -280,26 +365,56 @@ bool KeepLines(RegistryText* pText)
             continue;
         }
         char* pLogical = s + cchKept;
-        memmove(pLogical + cchLogical, s + iFirst, iLast - iFirst);
-        cchLogical += iLast - iFirst;
-        if (cchLogical > 0 && (pLogical[0] == '"' || pLogical[0] == '@') &&
-            pLogical[cchLogical - 1] == '\\') {
-            --cchLogical;
-            continue;
+        LineVerdict verdict = kKept;
+        if (cchLogical > 0) {
+            // Hex data going on: blank and comment lines are passed over; a
+            // line that does not go on with a hex digit ends the value
+            // unread, and is lost with it, as in regedit.
+            if (iFirst == iLast || s[iFirst] == ';')
+                continue;
+            ByteWriter nowhere = {NULL, 0, 0};
+            size_t iDataEnd = iFirst;
+            DataVerdict data =
+                IsHexDigit(s[iFirst])
+                    ? ReadHexBytes(s, iLast, iFirst, NULL, &nowhere, &iDataEnd)
+                    : kBadData;
+            if (data == kBadData) {
+                if (pfnSkipped != NULL) {
+                    pfnSkipped(pContext, nLogical, pLogical, cchLogical);
+                    pfnSkipped(pContext, nLine, s + iFirst, iLast - iFirst);
+                }
+                cchLogical = 0;
+                continue;
+            }
+            memmove(pLogical + cchLogical, s + iFirst, iDataEnd - iFirst);
+            cchLogical += iDataEnd - iFirst;
+            if (data == kDataContinues)
+                continue;
+        } else {
+            nLogical = nLine;
+            cchLogical = iLast - iFirst;
+            memmove(pLogical, s + iFirst, cchLogical);
+            size_t cchLine = cchLogical;
+            verdict = CheckLine(pLogical, &cchLogical, pText->bVersion5,
+                                &keyState);
+            if (verdict == kSkipped && pfnSkipped != NULL)
+                pfnSkipped(pContext, nLine, pLogical, cchLine);
+            if (verdict == kContinued)
+                continue;
         }
-        LineVerdict verdict = CheckLine(pLogical, cchLogical, pText->bVersion5,
-                                        &bInDeletion, &bAnyKey);
-        if (verdict == kMalformed)
-            return false;
         if (verdict == kKept) {
             pLogical[cchLogical] = '\n';
             cchKept += cchLogical + 1;
         }
         cchLogical = 0;
     }
-    // A continuation cut off by the end of the file is a truncated file.
+    // Hex data going on at the end of the file ends there, as in regedit.
+    if (cchLogical > 0) {
+        s[cchKept + cchLogical] = '\n';
+        cchKept += cchLogical + 1;
+    }
     pText->cch = cchKept;
-    return bHeader && cchLogical == 0;
+    return bHeader;
 }
 
 // A text block with room for cb bytes and a newline past them.
@@ -327,6 +442,7 @@ int CompareRegistryNames(const char* a, size_t cchA, const char* b, size_t cchB)
 }
 
 RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
+                               RegistryLineSkipped pfnSkipped, void* pContext,
                                LSTATUS* pStatus)
 {
     bool bUtf16 = cbBytes >= 2 && memcmp(pBytes, "\xFF\xFE", 2) == 0;
@@ -353,7 +469,7 @@ RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
     // A text export never holds a NUL: this is a binary file, or UTF-16
     // without its byte-order mark.
     if (memchr(pText->pchLines, '\0', pText->cch) != NULL ||
-        !KeepLines(pText)) {
+        !KeepLines(pText, pfnSkipped, pContext)) {
         FreeRegistryText(pText);
         *pStatus = ERROR_BADDB;
         return NULL;
@@ -391,11 +507,12 @@ bool IsRegistryValueNamed(const RegistryLine& line, const char* pszName)
         return cchName == 0;
     size_t cch = 0;
     for (size_t i = 1; i + 1 < line.cchName; ++i, ++cch) {
-        if (line.pchName[i] == '\\')
-            ++i;
-        if (cch >= cchName ||
-            FoldAscii((unsigned char)line.pchName[i]) !=
-                FoldAscii((unsigned char)pszName[cch]))
+        char ch = line.pchName[i];
+        // Every line kept was checked: its escapes are good.
+        if (ch == '\\')
+            (void)Unescape(line.pchName[++i], &ch);
+        if (cch >= cchName || FoldAscii((unsigned char)ch) !=
+                                  FoldAscii((unsigned char)pszName[cch]))
             return false;
     }
     return cch == cchName;
@@ -414,6 +531,8 @@ size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line,
                           DWORD* pdwType, BYTE* pOut, size_t cbOut)
 {
     ByteWriter writer = {pOut, cbOut, 0};
-    ReadData(line.pchData, line.cchData, pText->bVersion5, pdwType, &writer);
+    size_t iEnd;
+    (void)ReadData(line.pchData, line.cchData, pText->bVersion5, pdwType,
+                   &writer, &iEnd);
     return writer.cbPut;
 }

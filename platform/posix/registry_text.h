@@ -2,31 +2,36 @@
 // is made here: registry.cpp reads <prefix>/registry.reg and hands over its
 // bytes.
 //
-// Reading a text checks all of it and keeps one line per key and per value
-// that exists, in UTF-8, each trimmed and with its continuations joined;
-// comments, blank lines and deletions are dropped. Lookups walk these lines;
-// a value's name and data are decoded only when asked for, into the caller's
-// buffer. No copy of the keys and values is built.
+// A text is read as Wine's regedit imports a file: it starts with the line
+// "Windows Registry Editor Version 5.00" or "REGEDIT4", else nothing of it
+// is read; after that, a line regedit would skip is skipped, named to the
+// caller, and the rest stands. What is kept is one line per key and per
+// value that exists, in UTF-8, trimmed, cut before any comment and with a
+// hex value's continued lines joined. Lookups walk these lines; a value's
+// name and data are decoded only when asked for, into the caller's buffer.
 //
-// The file starts with the line "Windows Registry Editor Version 5.00" or
-// "REGEDIT4"; its bytes are UTF-8 (with or without a byte-order mark) or
-// ANSI, both taken as they are, or UTF-16LE with a byte-order mark, turned
-// into UTF-8 as text.h says. Keys are written in full, "[HKEY_LOCAL_MACHINE\Software\X]"
-// (HKLM, HKCU, HKCR and HKU are accepted too); a key also exists as the
-// parent of a deeper key. Values are "name"="text" (a backslash takes
-// the next character as it is, so \\ and \" work), "name"=dword:1-8 hex
-// digits, "name"=hex:aa,bb,... and hex(N):..., continued over lines ending
-// in '\'; @ names the default value. Under the 5.00 header, hex(1), hex(2)
+// Bytes are UTF-8 (with or without a byte-order mark) or ANSI, both taken as
+// they are, or UTF-16LE with a byte-order mark, turned into UTF-8 as text.h
+// says. Lines end at CR LF, LF or CR. Keys are written in full,
+// "[HKEY_LOCAL_MACHINE\Software\X]" (HKLM, HKCU, HKCR, HKU and HKCC too),
+// the name running to the last ']'; a key also exists as the parent of a
+// deeper key. Values are "name"="text" (\n and \r stand for LF and CR, any
+// other character after a backslash for itself; \0 is refused), then
+// "name"=dword:1-8 hex digits, "name"=hex:aa,bb,... and hex(N):..., going
+// on over lines after a trailing ",\"; @ names the default value; ';'
+// starts a comment after the data. Under the 5.00 header, hex(1), hex(2)
 // and hex(7) data are UTF-16LE and are handed out as UTF-8, as the ANSI
 // calls hand out text. Names compare ignoring ASCII case; a key or value
 // written twice is merged, the later value winning.
 //
-// Deletions ("[-KEY]" and "name"=-) are ignored, with the values under a
-// deleted key: the file describes what exists, and an export never holds
-// them. Names longer than Windows' 255 characters are kept whole; they only
-// fail to fit a caller's buffer. Any other line, an unknown root, an empty
-// component in a key path, a missing header, a continuation cut off by the
-// end of the file or a NUL byte makes the text unreadable.
+// Lines starting with ';' or '#' are comments. Deletions ("[-KEY]" and
+// "name"=-) are dropped, with the values under a deleted key: the file
+// describes what exists, and an export never holds them. Skipped are any
+// other line, a key with an unknown root or an empty path component (with
+// the values under it), a value before any key, and a "[" line without ']'
+// (which leaves the key above it open, as in regedit). Names longer than
+// Windows' 255 characters are kept whole; they only fail to fit a caller's
+// buffer. A NUL byte makes the text unreadable.
 #ifndef ROMGATE_POSIX_REGISTRY_TEXT_H
 #define ROMGATE_POSIX_REGISTRY_TEXT_H
 
@@ -41,11 +46,17 @@ struct RegistryText {
     char* pchLines;
 };
 
-// Checks the bytes of a registry file and keeps them as lines; pBytes NULL
-// (and cbBytes 0) is no file, an empty registry. NULL and *pStatus
-// ERROR_BADDB when the text is malformed, ERROR_NOT_ENOUGH_MEMORY when
-// memory runs out.
+// Told of each line skipped: its number (the file's first line is 1) and
+// its text, trimmed.
+typedef void (*RegistryLineSkipped)(void* pContext, size_t nLine,
+                                    const char* pchLine, size_t cchLine);
+
+// Checks the bytes of a registry file and keeps them as lines, telling
+// pfnSkipped (unless NULL) of each line skipped; pBytes NULL (and cbBytes 0)
+// is no file, an empty registry. NULL and *pStatus ERROR_BADDB without a
+// header or with a NUL byte, ERROR_NOT_ENOUGH_MEMORY when memory runs out.
 RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
+                               RegistryLineSkipped pfnSkipped, void* pContext,
                                LSTATUS* pStatus);
 
 void FreeRegistryText(RegistryText* pText);

@@ -224,12 +224,19 @@ TEST(HostedLayerTest, FindsProfileValuesAsWindowsDoes)
     EXPECT_EQ(std::string(sz, cch), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBDx");
 }
 
-// The values as "name=type:data ", NULs as '~'; "-" if malformed.
+// "!n " for each line n skipped, then the values as "name=type:data ", NULs
+// as '~'; "-" if unreadable.
 static std::string Parsed(const std::string& bytes)
 {
     LSTATUS status;
-    RegistryText* pText = ReadRegistryText(bytes.data(), bytes.size(), &status);
-    std::string out = pText != NULL ? "" : "-";
+    std::string skipped;
+    RegistryText* pText = ReadRegistryText(
+        bytes.data(), bytes.size(),
+        [](void* p, size_t n, const char*, size_t) {
+            *(std::string*)p += "!" + std::to_string(n) + " ";
+        },
+        &skipped, &status);
+    std::string out = pText != NULL ? skipped : "-";
     RegistryLine line;
     for (size_t i = 0; pText != NULL && NextRegistryLine(pText, &i, &line);) {
         if (line.bKey)
@@ -279,36 +286,45 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
             "34\r\n\"X\"=hex(2):25,00,e9,00,ac,20,3d,d8,00,de,00,00\r\n\"L\"=hex(2):00,d8,41\r\n"),
         "S=1:a\\b\"c~ D=4:ABC~ B=3:ABJK C=3:1234 X=2:%\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80~ "
         "L=2:\xEF\xBF\xBD ");
-    const std::string malformed[] = {
-        "",
-        "REGEDIT5\r\n",
-        header + "[HKEY_NOWHERE\\Software]\r\n",
-        header + "[HKLM\\Software\\\\Test]\r\n",
-        header + "[HKLM\\Software\r\n",
-        header + "\"v\"=\"before any key\"\r\n",
-        test + "\"v\"=dword:123456789\r\n",
-        test + "\"v\"=hex:1g\r\n",
-        test + "\"v\"=hex:123\r\n",
-        test + "\"v\"=\"unterminated\r\n",
-        test + "\"v\"=\"x\" trailing\r\n",
-        test + "\"v\"=hex:01,\\\r\n",
-        test + "garbage\r\n",
-        test + "\"v\"=str:x\r\n",
-        test + std::string("\"\0\"=\"\"", 6),
-        "\xFF\xFE"
-        "R",
-        std::string("\xFF\xFER\0\0\xD8", 6),
-        std::string("R\0E\0", 4),
+    // Read as Wine's regedit imports: a line it would skip is skipped, the rest
+    // stands. Line 3 is the first after the header; with test, the first after [HKLM\T].
+    const struct {
+        std::string bytes, parsed;
+    } rows[] = {
+        {"", "-"},
+        {"REGEDIT5\r\n", "-"},
+        {test + std::string("\"\0\"=\"\"", 6), "-"},
+        {"\xFF\xFE" "R", "-"},
+        {std::string("R\0E\0", 4), "-"},
+        {header + "[HKEY_NOWHERE\\S]\r\n\"v\"=\"x\"\r\n[HKLM\\S\\\\T]\r\n\"w\"=\"x\"\r\n",
+         "!3 !4 !5 !6 "},
+        {header + "\"v\"=\"before any key\"\r\n[-HKLM\\T]\r\n\"v\"=\"x\"\r\n\"w\"=-\r\n", "!3 "},
+        {test + "[HKLM\\U\r\n\"v\"=\"x\"\r\n[ HKLM\\U]\r\n\"w\"=\"y\"\r\n", "!4 !6 v=1:x~ w=1:y~ "},
+        {header + "[HKEY_CURRENT_CONFIG\\S] text\r\n# c\r\n\"v\"=\"x\"", "v=1:x~ "},
+        {test + "\"a\"=dword:123456789\r\n\"b\"=hex:1g\r\n\"c\"=hex:123\r\n\"d\"=\"open\r\n",
+         "!4 !5 !6 !7 "},
+        {test + "\"a\"=\"x\" y\r\ngarbage\r\n\"b\"=str:x\r\n\"c\"=\"x\\0\"\r\n\"d\"=hex:41\\\r\n",
+         "!4 !5 !6 !7 !8 "},
+        {test + "\"a\\n\"=\"\\r\\n\\q\" ;c\r\n\"b\"=dword: 10 ;c\r\"c\"=hex:41,42 ;c\n",
+         "a\n=1:\r\nq~ b=4:\x10~~~ c=3:AB "},
+        {test + "\"s\"=\"a\\\r\nb\"\r\n\"h\"=hex:31,\\ ;c\r\n\r\n ;c\r\n 32,\\\r\n",
+         "!4 !5 h=3:12 "},
+        {test + "\"h\"=hex:31,\\\r\n[HKLM\\U]\r\n\"v\"=\"x\"\r\n", "!4 !5 v=1:x~ "},
     };
-    for (const std::string& bytes : malformed) EXPECT_EQ(Parsed(bytes)[0], '-') << bytes;
+    for (const auto& row : rows) EXPECT_EQ(Parsed(row.bytes), row.parsed) << row.bytes;
     const std::string s = "[HKLM\\Software\\Suite", k255(255, 'k');
-    Put("@/registry.reg", header + s + "\\2.9.0]\r\n" + s + "\\10.0]\r\n" + s + "\\a_b]\r\n" + s +
+    Put("@/registry.reg", header + "bad\tline\r\n" + s + "\\2.9.0]\r\n" + s + "\\10.0]\r\n" + s + "\\a_b]\r\n" + s +
                               "\\AB]\r\n" + s + "\\ab\\x]\r\n[HKLM\\S\\" + k255 + "]\r\n" + s +
                               "]\r\n\"V\"=\"first\"\r\n" +
                               "[hklm\\software\\suite]\r\n\"v\"=\"second\"\r\n");
+    setenv("ROMGATE_DEBUG", "1", 1);  // the skipped line is named at the first reading only
+    testing::internal::CaptureStderr();
     EXPECT_EQ(Subkeys("Software\\Suite", 256), "10.0,2.9.0,AB,a_b,;259");
     EXPECT_EQ(Subkeys("S", 256) + Subkeys("S", 255) + Subkeys("Software\\Sui", 256),
               k255 + ",;259;234;2");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "debug: registry.reg line 3 skipped: bad\\tline\n");
+    unsetenv("ROMGATE_DEBUG");
     HKEY hKey;
     char data[8];
     DWORD cb = 6;
