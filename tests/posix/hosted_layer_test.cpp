@@ -283,9 +283,9 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
             test +
             "\"S\" = \"a\\\\b\\\"c\"\r\n;c\\\r\n\"D\"=dword:00434241\r\n\"B\"=hex:41,42,4a,4B\r\n"
             "\"C\"=hex:31,32,\\\r\n 33,\\\r\n  "
-            "34\r\n\"X\"=hex(2):25,00,e9,00,ac,20,3d,d8,00,de,00,00\r\n\"L\"=hex(2):00,d8,41\r\n"),
+            "34\r\n\"X\"=hex(2):25,00,e9,00,ac,20,3d,d8,00,de,00,00\r\n\"L\"=hex(2):00,dc,00,d8,41\r\n"),
         "S=1:a\\b\"c~ D=4:ABC~ B=3:ABJK C=3:1234 X=2:%\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80~ "
-        "L=2:\xEF\xBF\xBD ");
+        "L=2:\xEF\xBF\xBD\xEF\xBF\xBD ");
     // Read as Wine's regedit imports: a line it would skip is skipped, the rest
     // stands. Line 3 is the first after the header; with test, the first after [HKLM\T].
     const struct {
