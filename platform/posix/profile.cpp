@@ -15,23 +15,19 @@ struct ProfileFile {
     char buffer[4096];
 };
 
-// Reads the next piece; the end of the file, or a failed read, ends the text.
+// Reads the next piece; the end of the file, or a failed read, ends the text,
+// and a file not opened is an empty one.
 const char* SupplyFilePiece(void* pContext, size_t* pcb)
 {
     ProfileFile* pFile = (ProfileFile*)pContext;
-    for (;;) {
-        ssize_t cb = read(pFile->fd, pFile->buffer, sizeof(pFile->buffer));
-        if (cb < 0 && errno == EINTR)
-            continue;
-        *pcb = cb > 0 ? (size_t)cb : 0;
-        return cb > 0 ? pFile->buffer : NULL;
-    }
-}
-
-const char* SupplyNothing(void*, size_t* pcb)
-{
-    *pcb = 0;
-    return NULL;
+    ssize_t cb;
+    do
+        cb = pFile->fd < 0
+                 ? 0
+                 : read(pFile->fd, pFile->buffer, sizeof(pFile->buffer));
+    while (cb < 0 && errno == EINTR);
+    *pcb = cb > 0 ? (size_t)cb : 0;
+    return cb > 0 ? pFile->buffer : NULL;
 }
 
 }  // namespace
@@ -51,7 +47,7 @@ DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
         file.fd = open(szHostPath, O_RDONLY | O_CLOEXEC);
     DWORD cch = GetProfileStringFromSource(
         lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize,
-        file.fd >= 0 ? SupplyFilePiece : SupplyNothing, &file);
+        SupplyFilePiece, &file);
     if (file.fd >= 0)
         close(file.fd);
     return cch;

@@ -144,7 +144,9 @@ bool ReadHex(const char* s, size_t cch, size_t* pi, size_t nMaxDigits,
 {
     size_t iFirst = *pi, i = *pi;
     for (*pn = 0; i < cch && IsHexDigit(s[i]); ++i)
-        *pn = *pn * 16 + (s[i] <= '9' ? s[i] - '0' : FoldAscii((unsigned char)s[i]) - 'A' + 10);
+        *pn = *pn * 16 + (s[i] <= '9'
+                              ? s[i] - '0'
+                              : FoldAscii((unsigned char)s[i]) - 'A' + 10);
     *pi = i;
     return i > iFirst && i - iFirst <= nMaxDigits;
 }

@@ -9,27 +9,11 @@ const unsigned int kReplacement = 0xFFFD;
 size_t PutUtf8(unsigned int cp, unsigned char* pOut)
 {
     static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
-    size_t cTrail = 3;
-    if (cp < 0x80)
-        cTrail = 0;
-    else if (cp < 0x800)
-        cTrail = 1;
-    else if (cp < 0x10000)
-        cTrail = 2;
+    size_t cTrail = (cp >= 0x80) + (cp >= 0x800) + (cp >= 0x10000);
     pOut[0] = (unsigned char)(kLead[cTrail] | cp >> (6 * cTrail));
     for (size_t k = 1; k <= cTrail; ++k)
         pOut[k] = (unsigned char)(0x80 | ((cp >> (6 * (cTrail - k))) & 0x3F));
     return cTrail + 1;
-}
-
-bool IsHighSurrogate(unsigned int unit)
-{
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool IsLowSurrogate(unsigned int unit)
-{
-    return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 }  // namespace
@@ -58,14 +42,15 @@ size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch,
                             : (unsigned int)ch << 8 | pDecoder->chFirstByte;
     unsigned int nHigh = pDecoder->nHighSurrogate;
     pDecoder->nHighSurrogate = 0;
-    if (nHigh != 0 && IsLowSurrogate(unit))
+    bool bLow = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (nHigh != 0 && bLow)
         return PutUtf8(0x10000 + ((nHigh - 0xD800) << 10) + (unit - 0xDC00),
                        pOut);
     size_t cb = nHigh != 0 ? PutUtf8(kReplacement, pOut) : 0;
-    if (IsHighSurrogate(unit))
+    if (unit >= 0xD800 && unit <= 0xDBFF)
         pDecoder->nHighSurrogate = unit;
     else
-        cb += PutUtf8(IsLowSurrogate(unit) ? kReplacement : unit, pOut + cb);
+        cb += PutUtf8(bLow ? kReplacement : unit, pOut + cb);
     return cb;
 }
 
