@@ -15,9 +15,12 @@
 #include <openssl/crypto.h>
 
 #include "pack/archive.h"
+#include "pack/check.h"
 #include "pack/file_io.h"
 #include "pack/interrupt.h"
 #include "pack/pe_facts.h"
+#include "pack/program_rules.h"
+#include "pack/report.h"
 #include "pack/signing.h"
 #include "pack/staging.h"
 #include "pack/tool_run.h"
@@ -29,6 +32,7 @@ const char kHelp[] =
     R"(usage: romgate-pack --setup FILE --image FILE --version X.Y.Z --out DIR
                     [--launcher FILE] [--sign-pkcs12 FILE --sign-pass-file FILE
                     [--ca-file PEM]] [--zip]
+       romgate-pack --check DIR|ZIP [--installed VERSION|none] [--ca-file PEM]
 
 Lays out DIR as a Romgate package, with exactly its four files:
   Romgate.exe     the launcher, --launcher (default: Romgate.exe here)
@@ -71,13 +75,29 @@ Works in a folder .romgate-pack-<pid>@<host>-XXXXXX beside DIR, moved into
 place when complete; Ctrl-C, SIGTERM or SIGHUP remove it. A run killed
 outright (SIGKILL) leaves it, and the next run in that folder removes it.
 
+--check DIR|ZIP
+    checks a package folder, or a zip of one, that this tool may not have
+    built, as Romgate and Windows will read it, writing nothing but in a
+    private folder in $TMPDIR that is gone at the end. A zip is read with
+    libzip; its DIR.zip.sha256 beside it, when there, must match; an entry
+    that could write outside its folder (absolute, a drive letter, "..", a
+    link) or whose name differs from another's only in case is refused.
+    Errors: a missing file, a manifest with a UTF-8 byte-order mark or a
+    version Romgate would misread, a launcher that is not a 32-bit GUI
+    Romgate, an installer that is no Windows program, an empty image, a
+    signature that does not verify against --ca-file. Warnings: another
+    file, no digest file, a signature not verified (no --ca-file) or
+    without a time stamp, an installer's ProductVersion that differs.
+    Exit status 0 when sound (warnings allowed), 1 when not.
+--installed VERSION|none
+    with --check: also says what Romgate does where that suite version (or
+    none) is registered, by its own comparison: installs the packaged
+    suite, then flashes; or flashes only.
+
 Prints what it did as a table. Exit status: 0 done, 1 refused or failed,
 2 wrong usage; killed by the signal when interrupted.
 )";
 
-// The largest --setup or --launcher read: both are read whole to check
-// their headers, and an updater suite's installer is far smaller.
-const uint64_t kcbProgramMax = 256u << 20;
 const char kOsslsigncodeMissing[] =
     "osslsigncode is missing: not found on PATH (install the Debian package osslsigncode)";
 const uint64_t kcbKeyFileMax = 1u << 20;
@@ -86,11 +106,6 @@ const uint64_t kcbCaFileMax = 16u << 20;
 struct Options {
     std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile;
     bool bZip = false;
-};
-
-struct Row {
-    std::string name, what;
-    uint64_t cb;
 };
 
 // What the checks read, for the run to write.
@@ -108,18 +123,6 @@ struct Inputs {
             close(fdImage);
     }
 };
-
-void Say(const std::string& message)
-{
-    // Standard error is where the packager looks; it has no other place.
-    (void)fprintf(stderr, "romgate-pack: %s\n", message.c_str());
-}
-
-bool Fail(const std::string& message)
-{
-    Say(message);
-    return false;
-}
 
 bool ReadInput(const std::string& path, const char* option, uint64_t cbMax, std::string* pBytes)
 {
@@ -178,12 +181,6 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
     while (pOptions->out.size() > 1 && pOptions->out.back() == '/')
         pOptions->out.pop_back();
     return 0;
-}
-
-std::string FormatVersion(const uint16_t version[4])
-{
-    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
-           std::to_string(version[2]) + "." + std::to_string(version[3]);
 }
 
 // The folder DIR goes in, as given ("." for a bare name).
@@ -283,20 +280,10 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     if (!ReadInput(options.setup, "--setup", kcbProgramMax, pSetup) ||
         !ReadInput(options.launcher, "--launcher", kcbProgramMax, pLauncher))
         return false;
-    // Windows starts GUI and console programs only (an EFI application or a
-    // driver is refused), and the installer may be built for any Windows the
-    // package meets: 32-bit, x64 or ARM64.
-    const unsigned machines[] = {PE_MACHINE_I386, PE_MACHINE_AMD64, PE_MACHINE_ARM64};
-    if (!ReadPeFacts(*pSetup, &setup) ||
-        std::find(std::begin(machines), std::end(machines), setup.wMachine) ==
-            std::end(machines) ||
-        (setup.wSubsystem != PE_SUBSYSTEM_GUI && setup.wSubsystem != PE_SUBSYSTEM_CONSOLE))
-        return Fail("refused --setup " + options.setup +
-                    ": not a Windows GUI or console program for i386, AMD64 or ARM64");
-    if (!ReadPeFacts(*pLauncher, &launcher) || launcher.wMachine != PE_MACHINE_I386 ||
-        launcher.wMagic != PE_MAGIC_PE32 || launcher.wSubsystem != PE_SUBSYSTEM_GUI)
-        return Fail("refused --launcher " + options.launcher +
-                    ": not a 32-bit Windows GUI program (PE32, i386)");
+    if (!ReadPeFacts(*pSetup, &setup) || !IsInstallerProgram(setup))
+        return Fail("refused --setup " + options.setup + ": " + kNotAnInstaller);
+    if (!ReadPeFacts(*pLauncher, &launcher) || !IsLauncherProgram(launcher))
+        return Fail("refused --launcher " + options.launcher + ": " + kNotALauncher);
     if (!CheckImage(options, pInputs))
         return false;
     std::string problem = OutProblem(options.out, &pInputs->bOutExists);
@@ -310,16 +297,9 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     if (!options.pkcs12.empty() && !CheckKey(options, &pInputs->key))
         return false;
 
-    std::string setupWhat = "installer, no version resource";
-    if (setup.bHasProductVersion) {
-        std::string declared = FormatVersion(setup.productVersion);
-        setupWhat = "installer, ProductVersion " + declared;
-        if (declared.compare(0, version.strRead.size() + 1, version.strRead + ".") != 0) {
-            Say("warning: " + options.setup + " declares ProductVersion " + declared +
-                 ", not " + options.version);
-            setupWhat += " (differs: warned)";
-        }
-    }
+    std::string warning, setupWhat = DescribeInstaller(setup, version.strRead, &warning);
+    if (!warning.empty())
+        Say("warning: " + options.setup + " " + warning);
     pInputs->manifest = ManifestFor(options.version);
     *pRows = {{"Romgate.exe", "launcher, PE32 i386, not signed", pLauncher->size()},
               {"Setup.exe", setupWhat, pSetup->size()},
@@ -439,6 +419,13 @@ bool Pack(const Options& options, std::vector<Row>* pRows)
 
 int main(int argc, char** argv)
 {
+    bool bCheck = false, bHelp = false;
+    for (int i = 1; i < argc; ++i) {
+        bCheck |= strcmp(argv[i], "--check") == 0;
+        bHelp |= strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0;
+    }
+    if (bCheck && !bHelp)
+        return CheckMain(argc, argv);
     Options options;
     if (int status = ParseOptions(argc, argv, &options))
         return status;
@@ -452,12 +439,6 @@ int main(int argc, char** argv)
     }
     if (!bPacked)
         return 1;
-    int cchName = 0;
-    for (const Row& row : rows)
-        cchName = std::max(cchName, (int)row.name.size());
-    printf("romgate-pack: package %s\n", options.out.c_str());
-    for (const Row& row : rows)
-        printf("  %-*s %10llu bytes  %s\n", cchName, row.name.c_str(),
-               (unsigned long long)row.cb, row.what.c_str());
+    PrintTable("package " + options.out, rows);
     return 0;
 }

@@ -234,6 +234,84 @@ def interrupted(a):
     return report("held on a FIFO: swept, not replaced, interrupted", failures)
 
 
+def hostile_zip(name, *entries):
+    """A zip of the four files of good/ and the given entries: names, or (name, unix mode)."""
+    with zipfile.ZipFile(name, "w") as archive:
+        for file in FOUR:
+            archive.write("good/" + file, file)
+        for entry, mode in ((e, 0o100644) if isinstance(e, str) else e for e in entries):
+            info = zipfile.ZipInfo(entry)
+            info.create_system, info.external_attr = 3, mode << 16
+            archive.writestr(info, b"MZ")
+    return name
+
+
+def altered(name, change):
+    """A copy of the good package folder, changed."""
+    shutil.copytree("good", name)
+    change(Path(name))
+    return name
+
+
+def check_rows(a):
+    """(what, --check arguments, exit status, text in the output): the package built as good.zip,
+    signed by a key of a CA, and copies of it with one fault each."""
+    def flip(path):
+        data = bytearray(Path("good.zip").read_bytes())
+        data[len(data) // 2] ^= 1
+        Path(path).write_bytes(data)
+        shutil.copy("good.zip.sha256", path + ".sha256")
+        return path
+    ca, manifest = ["--ca-file", "root.pem"], "VORNUpdate.ini"
+    return [
+        ("good zip", ["good.zip", *ca], 0, "signed by CN = Romgate test leaf, signature verified"),
+        ("good folder, no --ca-file", ["good"], 0, "not verified (no --ca-file)"),
+        ("a tampered byte", [flip("tampered.zip")], REFUSED, "the zip was changed or cut"),
+        ("no digest beside it", [shutil.copy("good.zip", "bare.zip")], 0,
+         "no bare.zip.sha256 beside it"),
+        ("a fifth file", [altered("five", lambda p: (p / "notes.txt").write_text("x"))], 0,
+         "warning: another file in the package: notes.txt"),
+        ("a missing file", [altered("three", lambda p: (p / "BIOS.rom").unlink())], REFUSED,
+         "error: missing: BIOS.rom"),
+        ("a UTF-8 byte-order mark", [altered("bom", lambda p: (p / manifest).write_bytes(
+            b"\xef\xbb\xbf[VORNUpdate]\r\nVersion=2.1.0\r\n"))], REFUSED, "UTF-8 byte-order mark"),
+        ("a version Romgate misreads", [altered("beta", lambda p: (p / manifest).write_text(
+            "[VORNUpdate]\nVersion=2.1.0-beta\n"))], REFUSED, "Romgate would read it as 2.1.0"),
+        ("an x64 launcher", [altered("x64", lambda p: shutil.copy(PE + "amd64", p / "Romgate.exe"))],
+         REFUSED, "Romgate.exe: not a 32-bit Windows GUI program"),
+        ("entry ../evil.exe", [hostile_zip("up.zip", "../evil.exe")], REFUSED,
+         "\"../evil.exe\": its path has a \"..\" component"),
+        ("an absolute entry", [hostile_zip("abs.zip", "/tmp/evil.exe")], REFUSED, "is absolute"),
+        ("a drive letter", [hostile_zip("drive.zip", "C:evil.exe")], REFUSED, "drive letter"),
+        ("names alike but for case", [hostile_zip("case.zip", "setup.EXE")], REFUSED,
+         "the same name but for case"),
+        ("a link entry", [hostile_zip("link.zip", ("evil", 0o120777))], REFUSED, "symbolic link"),
+        ("installed older", ["good", "--installed", "2.0.7"], 0,
+         "Romgate installs the packaged suite 2.1.0 (newer than 2.0.7), then flashes"),
+        ("installed newer", ["good", "--installed", "2.10"], 0, "Romgate flashes only"),
+        ("installed equal", ["good", "--installed", "2.1.0"], 0, "Romgate flashes only"),
+        ("installed none", ["good", "--installed", "none"], 0, "(no suite registered), then"),
+        ("no path", [""], USAGE, "--check needs a package folder or zip"),
+    ]
+
+
+def checks(a):
+    """--check on each row; nothing written but in its own temporary folder, gone at the end."""
+    subprocess.run(invocation(a, ["--zip", *CA_SIGN, "--ca-file", "root.pem", "--out", "good"])[0],
+                   check=True, capture_output=True)
+    failed, scratch = 0, tempfile.mkdtemp()
+    for what, args, status, text in check_rows(a):
+        before = sorted(os.listdir("."))
+        result = subprocess.run([a.pack, "--check", *args], capture_output=True, text=True,
+                                env=dict(os.environ, TMPDIR=scratch))
+        failures = [] if result.returncode == status else [f"exit {result.returncode}"]
+        failures += [] if text in result.stdout + result.stderr else [result.stdout + result.stderr]
+        failures += [] if sorted(os.listdir(".")) == before and not os.listdir(scratch) else \
+            ["left behind"]
+        failed += report("--check: " + what, failures)
+    return failed
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
     for name in ("pack", "launcher", "setup", "signed-out"):
@@ -245,5 +323,5 @@ if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as work:
         os.chdir(work)
         prepare(args)
-        failed = sum(run(args, *row) for row in rows(args)) + interrupted(args)
+        failed = sum(run(args, *row) for row in rows(args)) + interrupted(args) + checks(args)
     sys.exit(1 if failed else 0)
