@@ -137,7 +137,7 @@ void CheckDigest(const std::string& zipPath, Findings* pFound)
 }
 
 // Exactly the four files: another is a warning, a missing one an error.
-void CheckListing(const std::string& folder, const std::vector<std::string>& nested,
+void CheckListing(const std::string& folder, const std::vector<std::string>& others,
                   Findings* pFound)
 {
     DIR* pDir = opendir(folder.c_str());
@@ -153,8 +153,8 @@ void CheckListing(const std::string& folder, const std::vector<std::string>& nes
             std::find(std::begin(kFour), std::end(kFour), name) == std::end(kFour))
             pFound->Warn("another file in the package: " + name);
     }
-    for (const std::string& name : nested)
-        pFound->Warn("an entry below the zip's top level, not part of the package: " + name);
+    for (const std::string& name : others)
+        pFound->Warn("another file in the package: " + name);
     for (const char* pszName : kFour) {
         struct stat st;
         std::string path = folder + "/" + pszName;
@@ -342,14 +342,15 @@ bool PackageFolder(const CheckOptions& options, const Staging& work, std::string
         return true;
     }
     CheckDigest(options.path, pFound);
-    std::vector<std::string> nested;
+    std::vector<std::string> others;
     std::string why;
     *pFolder = work.Path("package");
-    if (!UnpackTopLevel(options.path, *pFolder, &nested, &why)) {
+    if (!UnpackTopLevel(options.path, *pFolder, {std::begin(kFour), std::end(kFour)}, &others,
+                        &why)) {
         pFound->Error("refused " + options.path + ": " + why);
         return false;
     }
-    CheckListing(*pFolder, nested, pFound);
+    CheckListing(*pFolder, others, pFound);
     return true;
 }
 

@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 
 #include <zip.h>
@@ -117,7 +119,8 @@ std::string HostileNameProblem(const std::string& name)
 }
 
 bool UnpackTopLevel(const std::string& zipPath, const std::string& folder,
-                    std::vector<std::string>* pNested, std::string* pWhy)
+                    const std::vector<std::string>& wanted, std::vector<std::string>* pOthers,
+                    std::string* pWhy)
 {
     int error = 0;
     zip_t* pZip = zip_open(zipPath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
@@ -129,16 +132,29 @@ bool UnpackTopLevel(const std::string& zipPath, const std::string& folder,
         return false;
     }
     std::vector<std::string> names;
+    std::vector<zip_uint64_t> toWrite;
     bool bOk = CheckEntries(pZip, &names, pWhy);
+    zip_uint64_t cbToWrite = 0;
     for (size_t i = 0; bOk && i < names.size(); ++i) {
-        const std::string& name = names[i];
         // Romgate looks only beside itself: a folder of the archive, and
         // what it holds, is not part of the package.
-        if (name.find_first_of("/\\") != std::string::npos) {
-            pNested->push_back(name);
-            continue;
+        zip_stat_t st;
+        if (std::find(wanted.begin(), wanted.end(), names[i]) == wanted.end()) {
+            pOthers->push_back(names[i]);
+        } else if (zip_stat_index(pZip, i, 0, &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0) {
+            bOk = Why(pWhy, "cannot read the size of \"" + names[i] + "\"");
+        } else {
+            toWrite.push_back(i);
+            cbToWrite += st.size;
         }
-        bOk = WriteEntry(pZip, i, folder + "/" + name, pWhy);
+    }
+    struct statvfs fs;
+    if (bOk && statvfs(folder.c_str(), &fs) == 0 && cbToWrite > (uint64_t)fs.f_bavail * fs.f_frsize)
+        bOk = Why(pWhy, "its files need " + std::to_string(cbToWrite) + " bytes, more than " +
+                            folder + " has free");
+    for (size_t k = 0; bOk && k < toWrite.size(); ++k) {
+        const std::string& name = names[toWrite[k]];
+        bOk = WriteEntry(pZip, toWrite[k], folder + "/" + name, pWhy);
         if (!bOk)
             *pWhy = "cannot unpack \"" + name + "\": " + *pWhy;
     }

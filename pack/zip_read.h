@@ -13,11 +13,13 @@
 std::string HostileNameProblem(const std::string& name);
 
 // Checks every entry of the archive zipPath (names, links, names that
-// differ only in case, which collide on Windows), then writes each regular
-// file at its top level into folder, which must be empty. *pNested gets
-// the names of the entries below the top level, which are not written.
-// False with *pWhy when the archive is unreadable or hostile.
+// differ only in case, which collide on Windows), then writes each entry
+// named in wanted, a regular file at its top level, into folder, when the
+// file system there has room for them. *pOthers gets the names of every
+// other entry, which are not written. False with *pWhy when the archive is
+// unreadable or hostile, or cannot be unpacked.
 bool UnpackTopLevel(const std::string& zipPath, const std::string& folder,
-                    std::vector<std::string>* pNested, std::string* pWhy);
+                    const std::vector<std::string>& wanted, std::vector<std::string>* pOthers,
+                    std::string* pWhy);
 
 #endif  // ROMGATE_PACK_ZIP_READ_H

@@ -285,6 +285,8 @@ def check_rows(a):
         ("a drive letter", [hostile_zip("drive.zip", "C:evil.exe")], REFUSED, "drive letter"),
         ("names alike but for case", [hostile_zip("case.zip", "setup.EXE")], REFUSED,
          "the same name but for case"),
+        ("a folder in the zip", [hostile_zip("nested.zip", "docs/x.txt")], 0,
+         "warning: another file in the package: docs/x.txt"),
         ("a link entry", [hostile_zip("link.zip", ("evil", 0o120777))], REFUSED, "symbolic link"),
         ("installed older", ["good", "--installed", "2.0.7"], 0,
          "Romgate installs the packaged suite 2.1.0 (newer than 2.0.7), then flashes"),
