@@ -341,6 +341,8 @@ bool PackageFolder(const CheckOptions& options, const Staging& work, std::string
         CheckListing(*pFolder, {}, pFound);
         return true;
     }
+    if (!S_ISREG(st.st_mode))
+        return Fail("cannot check " + options.path + ": neither a folder nor a zip file");
     CheckDigest(options.path, pFound);
     std::vector<std::string> others;
     std::string why;

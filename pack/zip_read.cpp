@@ -61,8 +61,8 @@ bool CheckEntries(zip_t* pZip, std::vector<std::string>* pNames, std::string* pW
         if (problem.empty() && IsLink(pZip, (zip_uint64_t)i))
             problem = "it is a symbolic link";
         if (problem.empty() && !folded.insert(Folded(name)).second)
-            problem = "another entry has the same name but for case, and Windows would "
-                      "write both to one file";
+            problem = "another entry has the same name, or the same but for case, and "
+                      "Windows would write both to one file";
         if (!problem.empty())
             return Why(pWhy, "a hostile entry \"" + name + "\": " + problem);
         pNames->push_back(name);
