@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """romgate-pack on a table of invocations: each good one lays out exactly the
 package, each bad one is refused and leaves nothing behind; then on runs held
-on a FIFO image. The signed launcher is kept for the tests that check and run it."""
+on a FIFO image. Time stamps come from a throwaway authority on 127.0.0.1. The signed launcher is kept for the tests that check and run it."""
 import argparse
+import datetime
 import os
+import re
 import resource
 import shutil
 import signal
@@ -42,6 +44,11 @@ def rows(a):
         ("key of a CA, its root given", [*CA_SIGN, "--ca-file", "root.pem"], 0, ""),
         ("key of a CA, no root", CA_SIGN, REFUSED,
          "unable to get issuer certificate (issuer /CN=Romgate test root); give that root"),
+        ("time-stamped", [*CA_SIGN, "--ca-file", "root.pem", "--timestamp-url", a.tsa], 0, ""),
+        ("time-stamped by an authority not trusted", [*SIGN, "--timestamp-url", a.tsa], REFUSED,
+         "self-signed certificate in certificate chain (the authority's root must be among"),
+        ("time-stamp authority not listening", [*SIGN, "--timestamp-url", a.closed], REFUSED,
+         "it must be reachable from here and answer RFC 3161 queries"),
         ("no osslsigncode on PATH", SIGN, REFUSED, "osslsigncode is missing", {"env": no_path}),
         ("zipped, a backslash in the name", ["--zip", "--out", "a\\b"], 0, ""),
         ("zipped, a line break in the name", ["--zip", "--out", "a\nb"], 0, ""),
@@ -86,6 +93,7 @@ def rows(a):
         ("no --out", ["--out", ""], USAGE, "are needed"),
         ("unknown", ["--fast"], USAGE, "unknown argument --fast"),
         ("key without password", ["--sign-pkcs12", "k.p12"], USAGE, "go together"),
+        ("time stamp without a key", ["--timestamp-url", a.tsa], USAGE, "goes with --sign-pkcs12"),
     ]
 
 
@@ -116,17 +124,22 @@ def prepare(a):
                  *ca_chain(), ["pkcs12", "-export", "-inkey", "leaf.key", "-in", "leaf.pem", "-certfile",
                   "inter.pem", "-out", "leaf.p12", "-passout", "file:pass"]):
         subprocess.run(["openssl", *argv], check=True, capture_output=True)
+    os.mkdir("tsa")  # the authority's own folder, out of the rows' sight
+    for name in ("tsa.key", "tsa.pem"):
+        os.rename(name, "tsa/" + name)
+    shutil.copy("root.pem", "tsa")
 
 
 def ca_chain():
-    """A throwaway root, an intermediate and a leaf that signs code."""
+    """A throwaway root, an intermediate, a leaf that signs code and a time-stamp authority."""
     def cert(name, issuer, ca, *more):
         return ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
                 name + ".pem", "-days", "2", "-subj", "/CN=Romgate test " + name, "-addext",
                 "basicConstraints=critical,CA:" + ca, *more,
                 *(["-CA", issuer + ".pem", "-CAkey", issuer + ".key"] if issuer else [])]
     return [cert("root", "", "TRUE"), cert("inter", "root", "TRUE"),
-            cert("leaf", "inter", "FALSE", "-addext", "extendedKeyUsage=codeSigning")]
+            cert("leaf", "inter", "FALSE", "-addext", "extendedKeyUsage=codeSigning"),
+            cert("tsa", "root", "FALSE", "-addext", "extendedKeyUsage=critical,timeStamping")]
 
 
 def invocation(a, extra):
@@ -139,7 +152,7 @@ def invocation(a, extra):
     return [a.pack, *flags, *(x for option in options.items() for x in option)], options, flags
 
 
-def check(a, options, flags):
+def check(a, options, flags, stdout):
     """What the package folder (and archive) must hold; gives the failures."""
     out = options["--out"]
     image = {"/dev/stdin": "image.rom"}.get(options["--image"], options["--image"])
@@ -160,6 +173,11 @@ def check(a, options, flags):
         if verify.returncode != 0 or "Message digest algorithm  : SHA256" not in verify.stdout:
             failures.append("signature: " + verify.stdout)
         shutil.copy(f"{out}/Romgate.exe", a.signed_out)
+    stamp = re.search(r"time-stamped (\S+ \S+) UTC\n", stdout)
+    now = datetime.datetime.utcnow()
+    if bool(stamp) != ("--timestamp-url" in options) or stamp and abs(
+            datetime.datetime.fromisoformat(stamp[1]) - now) > datetime.timedelta(minutes=1):
+        failures.append(f"time stamp in {stdout!r}")
     if "--zip" in flags:
         archive = zipfile.ZipFile(out + ".zip")
         failures += [] if sorted(archive.namelist()) == FOUR else ["archive holds other files"]
@@ -184,7 +202,7 @@ def run(a, what, extra, status, text, how=None):
     failures = [] if result.returncode == status else [f"exit {result.returncode}"]
     failures += [] if text in result.stderr.decode() else [f"stderr {result.stderr!r}"]
     if status == result.returncode == 0:
-        failures += check(a, options, flags)
+        failures += check(a, options, flags, result.stdout.decode())
         out = options["--out"]
         for path in (out + ".zip", out + ".zip.sha256") if flags else ():
             os.remove(path)
@@ -245,5 +263,13 @@ if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as work:
         os.chdir(work)
         prepare(args)
+        tsa = subprocess.Popen([sys.executable, Path(__file__).with_name("tsa_server.py"), "tsa"],
+                               stdout=subprocess.PIPE, text=True)
+        args.tsa = "http://127.0.0.1:" + tsa.stdout.readline().strip()
+        with socket.socket() as closed:  # a port just freed, where nothing listens
+            closed.bind(("127.0.0.1", 0))
+            args.closed = f"http://127.0.0.1:{closed.getsockname()[1]}"
         failed = sum(run(args, *row) for row in rows(args)) + interrupted(args)
+        tsa.kill()
+        tsa.wait()
     sys.exit(1 if failed else 0)
