@@ -155,7 +155,7 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
                    {"--launcher", &pOptions->launcher},   {"--sign-pkcs12", &pOptions->pkcs12},
                    {"--sign-pass-file", &pOptions->passFile}, {"--ca-file", &pOptions->caFile},
                    {"--timestamp-url", &pOptions->timestampUrl}};
-    bool bVersionGiven = false;
+    bool bVersionGiven = false, bTimestampGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -174,6 +174,7 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
                 return Usage(arg + " needs a value");
             *option.pValue = argv[i];
             bVersionGiven |= arg == "--version";
+            bTimestampGiven |= arg == "--timestamp-url";
             bKnown = true;
         }
         if (!bKnown)
@@ -186,8 +187,12 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
         return Usage("--sign-pkcs12 and --sign-pass-file go together");
     if (!pOptions->caFile.empty() && pOptions->pkcs12.empty())
         return Usage("--ca-file goes with --sign-pkcs12");
-    if (!pOptions->timestampUrl.empty() && pOptions->pkcs12.empty())
+    if (bTimestampGiven && pOptions->pkcs12.empty())
         return Usage("--timestamp-url goes with --sign-pkcs12");
+    // An empty URL, from a script's unset variable, would sign without the
+    // time stamp that was asked for.
+    if (bTimestampGiven && pOptions->timestampUrl.empty())
+        return Usage("--timestamp-url needs a URL");
     while (pOptions->out.size() > 1 && pOptions->out.back() == '/')
         pOptions->out.pop_back();
     return 0;

@@ -94,6 +94,7 @@ def rows(a):
         ("unknown", ["--fast"], USAGE, "unknown argument --fast"),
         ("key without password", ["--sign-pkcs12", "k.p12"], USAGE, "go together"),
         ("time stamp without a key", ["--timestamp-url", a.tsa], USAGE, "goes with --sign-pkcs12"),
+        ("time stamp, empty URL", [*SIGN, "--timestamp-url", ""], USAGE, "needs a URL"),
     ]
 
 
