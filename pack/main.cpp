@@ -21,6 +21,7 @@
 #include "pack/pe_facts.h"
 #include "pack/program_rules.h"
 #include "pack/report.h"
+#include "pack/signature.h"
 #include "pack/signing.h"
 #include "pack/staging.h"
 #include "pack/tool_run.h"
@@ -31,7 +32,7 @@ namespace {
 const char kHelp[] =
     R"(usage: romgate-pack --setup FILE --image FILE --version X.Y.Z --out DIR
                     [--launcher FILE] [--sign-pkcs12 FILE --sign-pass-file FILE
-                    [--ca-file PEM]] [--zip]
+                    [--ca-file PEM] [--timestamp-url URL]] [--zip]
        romgate-pack --check DIR|ZIP [--installed VERSION|none] [--ca-file PEM]
 
 Lays out DIR as a Romgate package, with exactly its four files:
@@ -56,16 +57,24 @@ Warns when the installer's version resource declares a product version
 whose first three components differ from --version.
 
 --sign-pkcs12 FILE --sign-pass-file FILE
-    signs Romgate.exe with osslsigncode (Authenticode, SHA-256, no time
-    stamp, so no network), with the key and certificates of the PKCS#12
+    signs Romgate.exe with osslsigncode (Authenticode, SHA-256), with the key and certificates of the PKCS#12
     file and the password on the first line of the pass file (its line end
     LF or CRLF); each file is read once, so either may be a pipe. The
     certificate chain is checked before any work, and the signature
     verified before finishing, against the roots of --ca-file and the
     certificates of the PKCS#12 file (a self-signed key needs no --ca-file).
+    Without --timestamp-url the signature has no time stamp, needs no
+    network, and stops verifying when the certificate expires.
 --ca-file PEM
     the root certificates that a key issued by a certificate authority
     chains to, when its PKCS#12 file does not hold its root.
+--timestamp-url URL
+    has the signature time-stamped (RFC 3161) by the time-stamp authority
+    at URL, which needs network access to it; the signature then verifies
+    after the certificate expires. The time stamp is verified too: the
+    authority's certificate must chain to the same certificates as the
+    key's. An authority that cannot be reached or whose reply does not
+    verify fails the run.
 --zip
     also writes DIR.zip (the four files at its top level, fixed times, so
     the same package gives the same archive) and DIR.zip.sha256 (its digest,
@@ -104,7 +113,8 @@ const uint64_t kcbKeyFileMax = 1u << 20;
 const uint64_t kcbCaFileMax = 16u << 20;
 
 struct Options {
-    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile;
+    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile,
+        timestampUrl;
     bool bZip = false;
 };
 
@@ -146,8 +156,9 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
     } kValued[] = {{"--setup", &pOptions->setup},         {"--image", &pOptions->image},
                    {"--version", &pOptions->version},     {"--out", &pOptions->out},
                    {"--launcher", &pOptions->launcher},   {"--sign-pkcs12", &pOptions->pkcs12},
-                   {"--sign-pass-file", &pOptions->passFile}, {"--ca-file", &pOptions->caFile}};
-    bool bVersionGiven = false;
+                   {"--sign-pass-file", &pOptions->passFile}, {"--ca-file", &pOptions->caFile},
+                   {"--timestamp-url", &pOptions->timestampUrl}};
+    bool bVersionGiven = false, bTimestampGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -166,6 +177,7 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
                 return Usage(arg + " needs a value");
             *option.pValue = argv[i];
             bVersionGiven |= arg == "--version";
+            bTimestampGiven |= arg == "--timestamp-url";
             bKnown = true;
         }
         if (!bKnown)
@@ -178,6 +190,12 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
         return Usage("--sign-pkcs12 and --sign-pass-file go together");
     if (!pOptions->caFile.empty() && pOptions->pkcs12.empty())
         return Usage("--ca-file goes with --sign-pkcs12");
+    if (bTimestampGiven && pOptions->pkcs12.empty())
+        return Usage("--timestamp-url goes with --sign-pkcs12");
+    // An empty URL, from a script's unset variable, would sign without the
+    // time stamp that was asked for.
+    if (bTimestampGiven && pOptions->timestampUrl.empty())
+        return Usage("--timestamp-url needs a URL");
     while (pOptions->out.size() > 1 && pOptions->out.back() == '/')
         pOptions->out.pop_back();
     return 0;
@@ -325,8 +343,26 @@ bool Run(const std::vector<std::string>& argv, const Staging& staging)
                 (log.empty() ? "(it wrote nothing)\n" : log));
 }
 
+// The time stamp on the signed launcher, verified against the trusted
+// certificates: osslsigncode's verify passes a signature whose time stamp
+// fails as long as the signing certificate is valid today, which would
+// leave a package that stops verifying when it expires.
+bool CheckTimeStamp(const Options& options, const Staging& staging, const std::string& signedBytes,
+                    const SignatureFacts& facts, std::string* pStamped)
+{
+    std::string trusted, why;
+    if (!ReadBounded(staging.Path("trusted.pem"), kcbCaFileMax + kcbKeyFileMax, &trusted, &why))
+        return Fail("cannot read back the trusted certificates: " + why);
+    if (!facts.bTimeStamped || !VerifyTimeStamp(signedBytes, trusted, &why))
+        return Fail("the time stamp of --timestamp-url " + options.timestampUrl +
+                    " on the signed launcher: " + (facts.bTimeStamped ? why : "there is none"));
+    *pStamped = ", time-stamped " + facts.timeStamped;
+    return true;
+}
+
 // Signs the launcher written as unsigned.exe into the package, and verifies
-// the signature as Windows will, against the trusted certificates.
+// the signature as Windows will, against the trusted certificates, and its
+// time stamp when it has one.
 bool Sign(const Options& options, const Inputs& inputs, const Staging& staging, Row* pRow)
 {
     std::string key = staging.Path("key.p12"), trusted = staging.Path("trusted.pem"),
@@ -334,20 +370,32 @@ bool Sign(const Options& options, const Inputs& inputs, const Staging& staging, 
                 signedExe = staging.Path("package/Romgate.exe"), why;
     if (!inputs.key.WritePrivateCopy(key, &why) || !inputs.key.WriteTrusted(trusted, &why))
         return Fail("cannot prepare the signing in " + staging.Path("") + ": " + why);
-    bool bSigned = Run({"osslsigncode", "sign", "-pkcs12", key, "-h", "sha256", "-in",
-                        unsignedExe, "-out", signedExe},
-                       staging);
+    std::vector<std::string> sign = {"osslsigncode", "sign", "-pkcs12", key, "-h", "sha256"};
+    if (!options.timestampUrl.empty())
+        sign.insert(sign.end(), {"-ts", options.timestampUrl});
+    sign.insert(sign.end(), {"-in", unsignedExe, "-out", signedExe});
+    bool bSigned = Run(sign, staging);
     // The key's copy has no password: it is kept no longer than needed.
     unlink(key.c_str());
-    if (!bSigned ||
-        !Run({"osslsigncode", "verify", "-CAfile", trusted, "-in", signedExe}, staging))
+    if (!bSigned && !options.timestampUrl.empty())
+        Say("the signing asked --timestamp-url " + options.timestampUrl +
+            " for a time stamp: it must be reachable from here and answer RFC 3161 queries");
+    if (!bSigned || !Run({"osslsigncode", "verify", "-CAfile", trusted, "-TSA-CAfile", trusted,
+                          "-in", signedExe},
+                         staging))
         return false;
-    struct stat st;
-    if (stat(signedExe.c_str(), &st) != 0)
-        return Fail("cannot read the signed " + signedExe + ": " + strerror(errno));
-    pRow->cb = (uint64_t)st.st_size;
+    std::string bytes, stamped;
+    SignatureFacts facts;
+    if (!ReadBounded(signedExe, kcbProgramMax + kcbKeyFileMax, &bytes, &why) ||
+        !ReadSignatureFacts(bytes, &facts, &why) || !facts.bPresent)
+        return Fail("cannot read back the signed " + signedExe + ": " +
+                    (why.empty() ? "it has no signature" : why));
+    if (!options.timestampUrl.empty() &&
+        !CheckTimeStamp(options, staging, bytes, facts, &stamped))
+        return false;
+    pRow->cb = bytes.size();
     pRow->what = "launcher, PE32 i386, signed (Authenticode, SHA-256), signature verified" +
-                 std::string(options.caFile.empty() ? "" : " up to a root of --ca-file");
+                 std::string(options.caFile.empty() ? "" : " up to a root of --ca-file") + stamped;
     return true;
 }
 

@@ -1,7 +1,9 @@
 // What an executable's Authenticode signature says, read with libcrypto
 // from the file itself (the certificate table of its PE headers): whether
 // there is one, who signed it, and when a time-stamp authority says it was
-// signed. Whether it verifies is osslsigncode's answer, not this reader's.
+// signed. Whether the signature verifies is osslsigncode's answer; whether
+// its time stamp does is VerifyTimeStamp's, as osslsigncode falls back to
+// the signing certificate's own validity when the time stamp fails.
 #ifndef ROMGATE_PACK_SIGNATURE_H
 #define ROMGATE_PACK_SIGNATURE_H
 
@@ -18,5 +20,11 @@ struct SignatureFacts {
 // certificate table is there but is not a signature this reader can parse;
 // a file without one answers true with bPresent false.
 bool ReadSignatureFacts(const std::string& bytes, SignatureFacts* pFacts, std::string* pWhy);
+
+// Checks the time stamp of the PE bytes' signature as Windows does: the
+// authority's token is signed by a time-stamping certificate that chains to
+// one of the PEM certificates trustedPem, and it stamps this signature's
+// own value. False, with *pWhy, otherwise, and when there is none.
+bool VerifyTimeStamp(const std::string& bytes, const std::string& trustedPem, std::string* pWhy);
 
 #endif  // ROMGATE_PACK_SIGNATURE_H

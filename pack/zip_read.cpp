@@ -63,8 +63,10 @@ bool CheckEntries(zip_t* pZip, std::vector<std::string>* pNames, std::string* pW
         if (problem.empty() && !folded.insert(Folded(name)).second)
             problem = "another entry has the same name, or the same but for case, and "
                       "Windows would write both to one file";
-        if (!problem.empty())
-            return Why(pWhy, "a hostile entry \"" + name + "\": " + problem);
+        if (!problem.empty()) {
+            std::string why = "a hostile entry \"";
+            return Why(pWhy, why.append(name).append("\": ").append(problem));
+        }
         pNames->push_back(name);
     }
     return true;
@@ -154,7 +156,8 @@ bool UnpackTopLevel(const std::string& zipPath, const std::string& folder,
                             folder + " has free");
     for (size_t k = 0; bOk && k < toWrite.size(); ++k) {
         const std::string& name = names[toWrite[k]];
-        bOk = WriteEntry(pZip, toWrite[k], folder + "/" + name, pWhy);
+        std::string path = folder;
+        bOk = WriteEntry(pZip, toWrite[k], path.append("/").append(name), pWhy);
         if (!bOk)
             *pWhy = "cannot unpack \"" + name + "\": " + *pWhy;
     }
