@@ -9,6 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CHECK(!ReadPeFacts(bytes, &f) ||
           (ReadPeFacts(bytes + bytes, &g) && f.wMachine == g.wMachine && f.wMagic == g.wMagic &&
            f.wSubsystem == g.wSubsystem && f.bHasProductVersion == g.bHasProductVersion &&
-           memcmp(f.productVersion, g.productVersion, sizeof(f.productVersion)) == 0));
+           memcmp(f.productVersion, g.productVersion, sizeof(f.productVersion)) == 0 &&
+           f.internalName == g.internalName));
     return 0;
 }

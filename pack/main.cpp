@@ -15,9 +15,13 @@
 #include <openssl/crypto.h>
 
 #include "pack/archive.h"
+#include "pack/check.h"
 #include "pack/file_io.h"
 #include "pack/interrupt.h"
 #include "pack/pe_facts.h"
+#include "pack/program_rules.h"
+#include "pack/report.h"
+#include "pack/signature.h"
 #include "pack/signing.h"
 #include "pack/staging.h"
 #include "pack/tool_run.h"
@@ -28,7 +32,8 @@ namespace {
 const char kHelp[] =
     R"(usage: romgate-pack --setup FILE --image FILE --version X.Y.Z --out DIR
                     [--launcher FILE] [--sign-pkcs12 FILE --sign-pass-file FILE
-                    [--ca-file PEM]] [--zip]
+                    [--ca-file PEM] [--timestamp-url URL]] [--zip]
+       romgate-pack --check DIR|ZIP [--installed VERSION|none] [--ca-file PEM]
 
 Lays out DIR as a Romgate package, with exactly its four files:
   Romgate.exe     the launcher, --launcher (default: Romgate.exe here)
@@ -52,16 +57,24 @@ Warns when the installer's version resource declares a product version
 whose first three components differ from --version.
 
 --sign-pkcs12 FILE --sign-pass-file FILE
-    signs Romgate.exe with osslsigncode (Authenticode, SHA-256, no time
-    stamp, so no network), with the key and certificates of the PKCS#12
+    signs Romgate.exe with osslsigncode (Authenticode, SHA-256), with the key and certificates of the PKCS#12
     file and the password on the first line of the pass file (its line end
     LF or CRLF); each file is read once, so either may be a pipe. The
     certificate chain is checked before any work, and the signature
     verified before finishing, against the roots of --ca-file and the
     certificates of the PKCS#12 file (a self-signed key needs no --ca-file).
+    Without --timestamp-url the signature has no time stamp, needs no
+    network, and stops verifying when the certificate expires.
 --ca-file PEM
     the root certificates that a key issued by a certificate authority
     chains to, when its PKCS#12 file does not hold its root.
+--timestamp-url URL
+    has the signature time-stamped (RFC 3161) by the time-stamp authority
+    at URL, which needs network access to it; the signature then verifies
+    after the certificate expires. The time stamp is verified too: the
+    authority's certificate must chain to the same certificates as the
+    key's. An authority that cannot be reached or whose reply does not
+    verify fails the run.
 --zip
     also writes DIR.zip (the four files at its top level, fixed times, so
     the same package gives the same archive) and DIR.zip.sha256 (its digest,
@@ -71,26 +84,38 @@ Works in a folder .romgate-pack-<pid>@<host>-XXXXXX beside DIR, moved into
 place when complete; Ctrl-C, SIGTERM or SIGHUP remove it. A run killed
 outright (SIGKILL) leaves it, and the next run in that folder removes it.
 
+--check DIR|ZIP
+    checks a package folder, or a zip of one, that this tool may not have
+    built, as Romgate and Windows will read it, writing nothing but in a
+    private folder in $TMPDIR that is gone at the end. A zip is read with
+    libzip; its DIR.zip.sha256 beside it, when there, must match; an entry
+    that could write outside its folder (absolute, a drive letter, "..", a
+    link) or whose name differs from another's only in case is refused.
+    Errors: a missing file, a manifest with a UTF-8 byte-order mark or a
+    version Romgate would misread, a launcher that is not a 32-bit GUI
+    Romgate, an installer that is no Windows program, an empty image, a
+    signature that does not verify against --ca-file. Warnings: another
+    file, no digest file, a signature not verified (no --ca-file) or
+    without a time stamp, an installer's ProductVersion that differs.
+    Exit status 0 when sound (warnings allowed), 1 when not.
+--installed VERSION|none
+    with --check: also says what Romgate does where that suite version (or
+    none) is registered, by its own comparison: installs the packaged
+    suite, then flashes; or flashes only.
+
 Prints what it did as a table. Exit status: 0 done, 1 refused or failed,
 2 wrong usage; killed by the signal when interrupted.
 )";
 
-// The largest --setup or --launcher read: both are read whole to check
-// their headers, and an updater suite's installer is far smaller.
-const uint64_t kcbProgramMax = 256u << 20;
 const char kOsslsigncodeMissing[] =
     "osslsigncode is missing: not found on PATH (install the Debian package osslsigncode)";
 const uint64_t kcbKeyFileMax = 1u << 20;
 const uint64_t kcbCaFileMax = 16u << 20;
 
 struct Options {
-    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile;
+    std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile,
+        timestampUrl;
     bool bZip = false;
-};
-
-struct Row {
-    std::string name, what;
-    uint64_t cb;
 };
 
 // What the checks read, for the run to write.
@@ -108,18 +133,6 @@ struct Inputs {
             close(fdImage);
     }
 };
-
-void Say(const std::string& message)
-{
-    // Standard error is where the packager looks; it has no other place.
-    (void)fprintf(stderr, "romgate-pack: %s\n", message.c_str());
-}
-
-bool Fail(const std::string& message)
-{
-    Say(message);
-    return false;
-}
 
 bool ReadInput(const std::string& path, const char* option, uint64_t cbMax, std::string* pBytes)
 {
@@ -143,8 +156,9 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
     } kValued[] = {{"--setup", &pOptions->setup},         {"--image", &pOptions->image},
                    {"--version", &pOptions->version},     {"--out", &pOptions->out},
                    {"--launcher", &pOptions->launcher},   {"--sign-pkcs12", &pOptions->pkcs12},
-                   {"--sign-pass-file", &pOptions->passFile}, {"--ca-file", &pOptions->caFile}};
-    bool bVersionGiven = false;
+                   {"--sign-pass-file", &pOptions->passFile}, {"--ca-file", &pOptions->caFile},
+                   {"--timestamp-url", &pOptions->timestampUrl}};
+    bool bVersionGiven = false, bTimestampGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -163,6 +177,7 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
                 return Usage(arg + " needs a value");
             *option.pValue = argv[i];
             bVersionGiven |= arg == "--version";
+            bTimestampGiven |= arg == "--timestamp-url";
             bKnown = true;
         }
         if (!bKnown)
@@ -175,15 +190,15 @@ int ParseOptions(int argc, char** argv, Options* pOptions)
         return Usage("--sign-pkcs12 and --sign-pass-file go together");
     if (!pOptions->caFile.empty() && pOptions->pkcs12.empty())
         return Usage("--ca-file goes with --sign-pkcs12");
+    if (bTimestampGiven && pOptions->pkcs12.empty())
+        return Usage("--timestamp-url goes with --sign-pkcs12");
+    // An empty URL, from a script's unset variable, would sign without the
+    // time stamp that was asked for.
+    if (bTimestampGiven && pOptions->timestampUrl.empty())
+        return Usage("--timestamp-url needs a URL");
     while (pOptions->out.size() > 1 && pOptions->out.back() == '/')
         pOptions->out.pop_back();
     return 0;
-}
-
-std::string FormatVersion(const uint16_t version[4])
-{
-    return std::to_string(version[0]) + "." + std::to_string(version[1]) + "." +
-           std::to_string(version[2]) + "." + std::to_string(version[3]);
 }
 
 // The folder DIR goes in, as given ("." for a bare name).
@@ -283,20 +298,10 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     if (!ReadInput(options.setup, "--setup", kcbProgramMax, pSetup) ||
         !ReadInput(options.launcher, "--launcher", kcbProgramMax, pLauncher))
         return false;
-    // Windows starts GUI and console programs only (an EFI application or a
-    // driver is refused), and the installer may be built for any Windows the
-    // package meets: 32-bit, x64 or ARM64.
-    const unsigned machines[] = {PE_MACHINE_I386, PE_MACHINE_AMD64, PE_MACHINE_ARM64};
-    if (!ReadPeFacts(*pSetup, &setup) ||
-        std::find(std::begin(machines), std::end(machines), setup.wMachine) ==
-            std::end(machines) ||
-        (setup.wSubsystem != PE_SUBSYSTEM_GUI && setup.wSubsystem != PE_SUBSYSTEM_CONSOLE))
-        return Fail("refused --setup " + options.setup +
-                    ": not a Windows GUI or console program for i386, AMD64 or ARM64");
-    if (!ReadPeFacts(*pLauncher, &launcher) || launcher.wMachine != PE_MACHINE_I386 ||
-        launcher.wMagic != PE_MAGIC_PE32 || launcher.wSubsystem != PE_SUBSYSTEM_GUI)
-        return Fail("refused --launcher " + options.launcher +
-                    ": not a 32-bit Windows GUI program (PE32, i386)");
+    if (!ReadPeFacts(*pSetup, &setup) || !IsInstallerProgram(setup))
+        return Fail("refused --setup " + options.setup + ": " + kNotAnInstaller);
+    if (!ReadPeFacts(*pLauncher, &launcher) || !IsLauncherProgram(launcher))
+        return Fail("refused --launcher " + options.launcher + ": " + kNotALauncher);
     if (!CheckImage(options, pInputs))
         return false;
     std::string problem = OutProblem(options.out, &pInputs->bOutExists);
@@ -310,16 +315,9 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     if (!options.pkcs12.empty() && !CheckKey(options, &pInputs->key))
         return false;
 
-    std::string setupWhat = "installer, no version resource";
-    if (setup.bHasProductVersion) {
-        std::string declared = FormatVersion(setup.productVersion);
-        setupWhat = "installer, ProductVersion " + declared;
-        if (declared.compare(0, version.strRead.size() + 1, version.strRead + ".") != 0) {
-            Say("warning: " + options.setup + " declares ProductVersion " + declared +
-                 ", not " + options.version);
-            setupWhat += " (differs: warned)";
-        }
-    }
+    std::string warning, setupWhat = DescribeInstaller(setup, version.strRead, &warning);
+    if (!warning.empty())
+        Say("warning: " + options.setup + " " + warning);
     pInputs->manifest = ManifestFor(options.version);
     *pRows = {{"Romgate.exe", "launcher, PE32 i386, not signed", pLauncher->size()},
               {"Setup.exe", setupWhat, pSetup->size()},
@@ -345,8 +343,26 @@ bool Run(const std::vector<std::string>& argv, const Staging& staging)
                 (log.empty() ? "(it wrote nothing)\n" : log));
 }
 
+// The time stamp on the signed launcher, verified against the trusted
+// certificates: osslsigncode's verify passes a signature whose time stamp
+// fails as long as the signing certificate is valid today, which would
+// leave a package that stops verifying when it expires.
+bool CheckTimeStamp(const Options& options, const Staging& staging, const std::string& signedBytes,
+                    const SignatureFacts& facts, std::string* pStamped)
+{
+    std::string trusted, why;
+    if (!ReadBounded(staging.Path("trusted.pem"), kcbCaFileMax + kcbKeyFileMax, &trusted, &why))
+        return Fail("cannot read back the trusted certificates: " + why);
+    if (!facts.bTimeStamped || !VerifyTimeStamp(signedBytes, trusted, &why))
+        return Fail("the time stamp of --timestamp-url " + options.timestampUrl +
+                    " on the signed launcher: " + (facts.bTimeStamped ? why : "there is none"));
+    *pStamped = ", time-stamped " + facts.timeStamped;
+    return true;
+}
+
 // Signs the launcher written as unsigned.exe into the package, and verifies
-// the signature as Windows will, against the trusted certificates.
+// the signature as Windows will, against the trusted certificates, and its
+// time stamp when it has one.
 bool Sign(const Options& options, const Inputs& inputs, const Staging& staging, Row* pRow)
 {
     std::string key = staging.Path("key.p12"), trusted = staging.Path("trusted.pem"),
@@ -354,20 +370,32 @@ bool Sign(const Options& options, const Inputs& inputs, const Staging& staging, 
                 signedExe = staging.Path("package/Romgate.exe"), why;
     if (!inputs.key.WritePrivateCopy(key, &why) || !inputs.key.WriteTrusted(trusted, &why))
         return Fail("cannot prepare the signing in " + staging.Path("") + ": " + why);
-    bool bSigned = Run({"osslsigncode", "sign", "-pkcs12", key, "-h", "sha256", "-in",
-                        unsignedExe, "-out", signedExe},
-                       staging);
+    std::vector<std::string> sign = {"osslsigncode", "sign", "-pkcs12", key, "-h", "sha256"};
+    if (!options.timestampUrl.empty())
+        sign.insert(sign.end(), {"-ts", options.timestampUrl});
+    sign.insert(sign.end(), {"-in", unsignedExe, "-out", signedExe});
+    bool bSigned = Run(sign, staging);
     // The key's copy has no password: it is kept no longer than needed.
     unlink(key.c_str());
-    if (!bSigned ||
-        !Run({"osslsigncode", "verify", "-CAfile", trusted, "-in", signedExe}, staging))
+    if (!bSigned && !options.timestampUrl.empty())
+        Say("the signing asked --timestamp-url " + options.timestampUrl +
+            " for a time stamp: it must be reachable from here and answer RFC 3161 queries");
+    if (!bSigned || !Run({"osslsigncode", "verify", "-CAfile", trusted, "-TSA-CAfile", trusted,
+                          "-in", signedExe},
+                         staging))
         return false;
-    struct stat st;
-    if (stat(signedExe.c_str(), &st) != 0)
-        return Fail("cannot read the signed " + signedExe + ": " + strerror(errno));
-    pRow->cb = (uint64_t)st.st_size;
+    std::string bytes, stamped;
+    SignatureFacts facts;
+    if (!ReadBounded(signedExe, kcbProgramMax + kcbKeyFileMax, &bytes, &why) ||
+        !ReadSignatureFacts(bytes, &facts, &why) || !facts.bPresent)
+        return Fail("cannot read back the signed " + signedExe + ": " +
+                    (why.empty() ? "it has no signature" : why));
+    if (!options.timestampUrl.empty() &&
+        !CheckTimeStamp(options, staging, bytes, facts, &stamped))
+        return false;
+    pRow->cb = bytes.size();
     pRow->what = "launcher, PE32 i386, signed (Authenticode, SHA-256), signature verified" +
-                 std::string(options.caFile.empty() ? "" : " up to a root of --ca-file");
+                 std::string(options.caFile.empty() ? "" : " up to a root of --ca-file") + stamped;
     return true;
 }
 
@@ -439,6 +467,13 @@ bool Pack(const Options& options, std::vector<Row>* pRows)
 
 int main(int argc, char** argv)
 {
+    bool bCheck = false, bHelp = false;
+    for (int i = 1; i < argc; ++i) {
+        bCheck |= strcmp(argv[i], "--check") == 0;
+        bHelp |= strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0;
+    }
+    if (bCheck && !bHelp)
+        return CheckMain(argc, argv);
     Options options;
     if (int status = ParseOptions(argc, argv, &options))
         return status;
@@ -452,12 +487,6 @@ int main(int argc, char** argv)
     }
     if (!bPacked)
         return 1;
-    int cchName = 0;
-    for (const Row& row : rows)
-        cchName = std::max(cchName, (int)row.name.size());
-    printf("romgate-pack: package %s\n", options.out.c_str());
-    for (const Row& row : rows)
-        printf("  %-*s %10llu bytes  %s\n", cchName, row.name.c_str(),
-               (unsigned long long)row.cb, row.what.c_str());
+    PrintTable("package " + options.out, rows);
     return 0;
 }

@@ -113,6 +113,87 @@ bool HasVersionKey(const Bytes& b, uint64_t key)
     return true;
 }
 
+// One node of a version block: WORD length, WORD value length, WORD type
+// (1: the value is text, its length counted in UTF-16 units), the key in
+// UTF-16 with its terminator, the value and the children, each starting on
+// a 4-byte boundary of the block.
+struct VersionNode {
+    uint64_t end;        // just past the node
+    std::string key;     // ASCII, '?' for any other character
+    uint64_t value;      // where the value starts
+    uint64_t cbValue;
+    uint64_t children;   // where the first child starts
+};
+
+uint64_t AlignInBlock(uint64_t block, uint64_t at)
+{
+    return block + ((at - block + 3) & ~3ull);
+}
+
+// The UTF-16 text at at, up to its terminator or end, as ASCII.
+std::string AsciiText(const Bytes& b, uint64_t at, uint64_t end, uint64_t* pAfter)
+{
+    std::string text;
+    for (; at + 2 <= end; at += 2) {
+        uint32_t ch = b.U16(at);
+        if (ch == 0) {
+            at += 2;
+            break;
+        }
+        text += ch < 0x80 ? (char)ch : '?';
+    }
+    *pAfter = at;
+    return text;
+}
+
+// The node at at, which must lie within [at, end) of the block.
+bool ReadVersionNode(const Bytes& b, uint64_t block, uint64_t at, uint64_t end, VersionNode* pNode)
+{
+    uint32_t cb = b.U16(at);
+    if (cb < 6 || at + cb > end)
+        return false;
+    pNode->end = at + cb;
+    uint64_t afterKey = 0;
+    pNode->key = AsciiText(b, at + 6, pNode->end, &afterKey);
+    pNode->value = AlignInBlock(block, afterKey);
+    pNode->cbValue = (uint64_t)b.U16(at + 2) * (b.U16(at + 4) == 1 ? 2 : 1);
+    pNode->children = AlignInBlock(block, pNode->value + pNode->cbValue);
+    return pNode->value + pNode->cbValue <= pNode->end;
+}
+
+// The children of the node named path[0] under parent, then of path[1]
+// under that, and so on: the value of the first String found at the end
+// of the path, or "" when there is none.
+std::string FindVersionString(const Bytes& b, uint64_t block, const VersionNode& parent,
+                              const char* const* path, int cPath)
+{
+    VersionNode child;
+    for (uint64_t at = parent.children; at < parent.end; at = AlignInBlock(block, child.end)) {
+        if (!ReadVersionNode(b, block, at, parent.end, &child))
+            return "";
+        if (cPath == 1 && child.key == path[0]) {
+            uint64_t after = 0;
+            return AsciiText(b, child.value, child.value + child.cbValue, &after);
+        }
+        // A string table's key is its language and code page, any of them.
+        if (cPath > 1 && (path[0][0] == '\0' || child.key == path[0])) {
+            std::string found = FindVersionString(b, block, child, path + 1, cPath - 1);
+            if (!found.empty())
+                return found;
+        }
+    }
+    return "";
+}
+
+std::string ReadInternalName(const Bytes& b, uint64_t block, uint64_t cbBlock)
+{
+    static const char* const kPath[] = {"StringFileInfo", "", "InternalName"};
+    VersionNode root;
+    if (!ReadVersionNode(b, block, block, block + cbBlock, &root))
+        return "";
+    return FindVersionString(b, block, root, kPath, 3);
+}
+
 // Type, name, language: the first version resource's fixed part, read only
 // within the size its data entry gives.
 void ReadProductVersion(const Image& image, uint32_t resources, PeFacts* pFacts)
@@ -137,6 +218,7 @@ void ReadProductVersion(const Image& image, uint32_t resources, PeFacts* pFacts)
     pFacts->productVersion[1] = (uint16_t)ms;
     pFacts->productVersion[2] = (uint16_t)(ls >> 16);
     pFacts->productVersion[3] = (uint16_t)ls;
+    pFacts->internalName = ReadInternalName(b, block, cbBlock);
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ struct PeFacts {
     // The fixed part of the version resource, when the file has one.
     bool bHasProductVersion;
     uint16_t productVersion[4];
+    // The InternalName of the block's string tables, ASCII ('?' for any
+    // other character); empty when it has none.
+    std::string internalName;
 };
 
 // Reads the facts of a PE image that is a program (not a DLL) from its
@@ -35,6 +38,7 @@ struct PeFacts {
 // address), and only when all of it, as long as its data entry says, is
 // mapped, holds the whole fixed part, and has the VS_VERSION_INFO key and
 // the fixed part's signature; otherwise the file is taken as having none.
+// Its strings are read within that block only.
 bool ReadPeFacts(const std::string& bytes, PeFacts* pFacts);
 
 #endif  // ROMGATE_PACK_PE_FACTS_H

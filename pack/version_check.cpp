@@ -37,9 +37,9 @@ std::string ManifestFor(const std::string& version)
     return "[VORNUpdate]\r\nVersion=" + version + "\r\n";
 }
 
-VersionCheck CheckVersionText(const std::string& text)
+// What the launcher reads of the manifest, against the text it spells.
+static VersionCheck CheckRead(const std::string& manifest, const std::string& text)
 {
-    std::string manifest = ManifestFor(text);
     char szValue[PACKAGE_VERSION_READ_SIZE + 1];
     DWORD cch = GetProfileStringFromText(manifest.data(), manifest.size(), "VORNUpdate",
                                          "Version", "", szValue, PACKAGE_VERSION_READ_SIZE);
@@ -63,4 +63,21 @@ VersionCheck CheckVersionText(const std::string& text)
                                ", which Romgate reads as " + std::to_string(read3[i]);
     }
     return check;
+}
+
+VersionCheck CheckVersionText(const std::string& text)
+{
+    return CheckRead(ManifestFor(text), text);
+}
+
+VersionCheck CheckManifest(const std::string& manifest, std::string* pText, bool* pbFound)
+{
+    // Read whole: a text longer than the launcher reads must be seen whole
+    // to be told apart from the part the launcher reads.
+    std::vector<char> text(manifest.size() + 1);
+    DWORD cch = GetProfileStringFromText(manifest.data(), manifest.size(), "VORNUpdate",
+                                         "Version", "", text.data(), (DWORD)text.size());
+    pText->assign(text.data(), cch);
+    *pbFound = cch > 0;
+    return CheckRead(manifest, *pText);
 }

@@ -18,6 +18,11 @@ struct VersionCheck {
 // launcher takes them).
 VersionCheck CheckVersionText(const std::string& text);
 
+// The same for a manifest as it stands: its Version text as written (read
+// whole, with the launcher's reader) against what the launcher reads of it.
+// *pText is that text; *pbFound false when the launcher finds no version.
+VersionCheck CheckManifest(const std::string& manifest, std::string* pText, bool* pbFound);
+
 // The manifest that holds the version, as Romgate reads it.
 std::string ManifestFor(const std::string& version);
 

@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """romgate-pack on a table of invocations: each good one lays out exactly the
 package, each bad one is refused and leaves nothing behind; then on runs held
-on a FIFO image. The signed launcher is kept for the tests that check and run it."""
+on a FIFO image. Time stamps come from a throwaway authority on 127.0.0.1. The signed launcher is kept for the tests that check and run it."""
 import argparse
+import datetime
 import os
+import re
 import resource
 import shutil
 import signal
@@ -42,6 +44,11 @@ def rows(a):
         ("key of a CA, its root given", [*CA_SIGN, "--ca-file", "root.pem"], 0, ""),
         ("key of a CA, no root", CA_SIGN, REFUSED,
          "unable to get issuer certificate (issuer /CN=Romgate test root); give that root"),
+        ("time-stamped", [*CA_SIGN, "--ca-file", "root.pem", "--timestamp-url", a.tsa], 0, ""),
+        ("time-stamped by an authority not trusted", [*SIGN, "--timestamp-url", a.tsa], REFUSED,
+         "self-signed certificate in certificate chain (the authority's root must be among"),
+        ("time-stamp authority not listening", [*SIGN, "--timestamp-url", a.closed], REFUSED,
+         "it must be reachable from here and answer RFC 3161 queries"),
         ("no osslsigncode on PATH", SIGN, REFUSED, "osslsigncode is missing", {"env": no_path}),
         ("zipped, a backslash in the name", ["--zip", "--out", "a\\b"], 0, ""),
         ("zipped, a line break in the name", ["--zip", "--out", "a\nb"], 0, ""),
@@ -86,6 +93,8 @@ def rows(a):
         ("no --out", ["--out", ""], USAGE, "are needed"),
         ("unknown", ["--fast"], USAGE, "unknown argument --fast"),
         ("key without password", ["--sign-pkcs12", "k.p12"], USAGE, "go together"),
+        ("time stamp without a key", ["--timestamp-url", a.tsa], USAGE, "goes with --sign-pkcs12"),
+        ("time stamp, empty URL", [*SIGN, "--timestamp-url", ""], USAGE, "needs a URL"),
     ]
 
 
@@ -116,17 +125,22 @@ def prepare(a):
                  *ca_chain(), ["pkcs12", "-export", "-inkey", "leaf.key", "-in", "leaf.pem", "-certfile",
                   "inter.pem", "-out", "leaf.p12", "-passout", "file:pass"]):
         subprocess.run(["openssl", *argv], check=True, capture_output=True)
+    os.mkdir("tsa")  # the authority's own folder, out of the rows' sight
+    for name in ("tsa.key", "tsa.pem"):
+        os.rename(name, "tsa/" + name)
+    shutil.copy("root.pem", "tsa")
 
 
 def ca_chain():
-    """A throwaway root, an intermediate and a leaf that signs code."""
+    """A throwaway root, an intermediate, a leaf that signs code and a time-stamp authority."""
     def cert(name, issuer, ca, *more):
         return ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
                 name + ".pem", "-days", "2", "-subj", "/CN=Romgate test " + name, "-addext",
                 "basicConstraints=critical,CA:" + ca, *more,
                 *(["-CA", issuer + ".pem", "-CAkey", issuer + ".key"] if issuer else [])]
     return [cert("root", "", "TRUE"), cert("inter", "root", "TRUE"),
-            cert("leaf", "inter", "FALSE", "-addext", "extendedKeyUsage=codeSigning")]
+            cert("leaf", "inter", "FALSE", "-addext", "extendedKeyUsage=codeSigning"),
+            cert("tsa", "root", "FALSE", "-addext", "extendedKeyUsage=critical,timeStamping")]
 
 
 def invocation(a, extra):
@@ -139,7 +153,7 @@ def invocation(a, extra):
     return [a.pack, *flags, *(x for option in options.items() for x in option)], options, flags
 
 
-def check(a, options, flags):
+def check(a, options, flags, stdout):
     """What the package folder (and archive) must hold; gives the failures."""
     out = options["--out"]
     image = {"/dev/stdin": "image.rom"}.get(options["--image"], options["--image"])
@@ -160,6 +174,11 @@ def check(a, options, flags):
         if verify.returncode != 0 or "Message digest algorithm  : SHA256" not in verify.stdout:
             failures.append("signature: " + verify.stdout)
         shutil.copy(f"{out}/Romgate.exe", a.signed_out)
+    stamp = re.search(r"time-stamped (\S+ \S+) UTC\n", stdout)
+    now = datetime.datetime.utcnow()
+    if bool(stamp) != ("--timestamp-url" in options) or stamp and abs(
+            datetime.datetime.fromisoformat(stamp[1]) - now) > datetime.timedelta(minutes=1):
+        failures.append(f"time stamp in {stdout!r}")
     if "--zip" in flags:
         archive = zipfile.ZipFile(out + ".zip")
         failures += [] if sorted(archive.namelist()) == FOUR else ["archive holds other files"]
@@ -184,7 +203,7 @@ def run(a, what, extra, status, text, how=None):
     failures = [] if result.returncode == status else [f"exit {result.returncode}"]
     failures += [] if text in result.stderr.decode() else [f"stderr {result.stderr!r}"]
     if status == result.returncode == 0:
-        failures += check(a, options, flags)
+        failures += check(a, options, flags, result.stdout.decode())
         out = options["--out"]
         for path in (out + ".zip", out + ".zip.sha256") if flags else ():
             os.remove(path)
@@ -234,6 +253,89 @@ def interrupted(a):
     return report("held on a FIFO: swept, not replaced, interrupted", failures)
 
 
+def hostile_zip(name, *entries):
+    """A zip of the four files of good/ and the given entries: names, or (name, unix mode)."""
+    with zipfile.ZipFile(name, "w") as archive:
+        for file in FOUR:
+            archive.write("good/" + file, file)
+        for entry, mode in ((e, 0o100644) if isinstance(e, str) else e for e in entries):
+            info = zipfile.ZipInfo(entry)
+            info.create_system, info.external_attr = 3, mode << 16
+            archive.writestr(info, b"MZ")
+    return name
+
+
+def altered(name, change):
+    """A copy of the good package folder, changed."""
+    shutil.copytree("good", name)
+    change(Path(name))
+    return name
+
+
+def check_rows(a):
+    """(what, --check arguments, exit status, text in the output): the package built as good.zip,
+    signed by a key of a CA and time-stamped, and copies of it with one fault each."""
+    def flip(path):
+        data = bytearray(Path("good.zip").read_bytes())
+        data[len(data) // 2] ^= 1
+        Path(path).write_bytes(data)
+        shutil.copy("good.zip.sha256", path + ".sha256")
+        return path
+    ca, manifest = ["--ca-file", "root.pem"], "VORNUpdate.ini"
+    return [
+        ("good zip", ["good.zip", *ca], 0, "signed by CN=Romgate test leaf, signature verified "
+         f"up to a root of --ca-file, time-stamped {time.strftime('%Y-%m-%d', time.gmtime())}"),
+        ("good zip, another root", ["good.zip", "--ca-file", "c.pem"], REFUSED,
+         "error: Romgate.exe's signature does not verify against --ca-file"),
+        ("good folder, no --ca-file", ["good"], 0, "not verified (no --ca-file)"),
+        ("a tampered byte", [flip("tampered.zip")], REFUSED, "the zip was changed or cut"),
+        ("no digest beside it", [shutil.copy("good.zip", "bare.zip")], 0,
+         "no bare.zip.sha256 beside it"),
+        ("a fifth file", [altered("five", lambda p: (p / "notes.txt").write_text("x"))], 0,
+         "warning: another file in the package: notes.txt"),
+        ("a missing file", [altered("three", lambda p: (p / "BIOS.rom").unlink())], REFUSED,
+         "error: missing: BIOS.rom"),
+        ("a UTF-8 byte-order mark", [altered("bom", lambda p: (p / manifest).write_bytes(
+            b"\xef\xbb\xbf[VORNUpdate]\r\nVersion=2.1.0\r\n"))], REFUSED, "UTF-8 byte-order mark"),
+        ("a version Romgate misreads", [altered("beta", lambda p: (p / manifest).write_text(
+            "[VORNUpdate]\nVersion=2.1.0-beta\n"))], REFUSED, "Romgate would read it as 2.1.0"),
+        ("an x64 launcher", [altered("x64", lambda p: shutil.copy(PE + "amd64", p / "Romgate.exe"))],
+         REFUSED, "Romgate.exe: not a 32-bit Windows GUI program"),
+        ("entry ../evil.exe", [hostile_zip("up.zip", "../evil.exe")], REFUSED,
+         "\"../evil.exe\": its path has a \"..\" component"),
+        ("an absolute entry", [hostile_zip("abs.zip", "/tmp/evil.exe")], REFUSED, "is absolute"),
+        ("a drive letter", [hostile_zip("drive.zip", "C:evil.exe")], REFUSED, "drive letter"),
+        ("names alike but for case", [hostile_zip("case.zip", "setup.EXE")], REFUSED,
+         "or the same but for case"),
+        ("a folder in the zip", [hostile_zip("nested.zip", "docs/x.txt")], 0,
+         "warning: another file in the package: docs/x.txt"),
+        ("a link entry", [hostile_zip("link.zip", ("evil", 0o120777))], REFUSED, "symbolic link"),
+        ("installed older", ["good", "--installed", "2.0.7"], 0,
+         "Romgate installs the packaged suite 2.1.0 (newer than 2.0.7), then flashes"),
+        ("installed newer", ["good", "--installed", "2.10"], 0, "Romgate flashes only"),
+        ("installed equal", ["good", "--installed", "2.1.0"], 0, "Romgate flashes only"),
+        ("installed none", ["good", "--installed", "none"], 0, "(no suite registered), then"),
+        ("no path", [""], USAGE, "--check needs a package folder or zip"),
+    ]
+
+
+def checks(a):
+    """--check on each row; nothing written but in its own temporary folder, gone at the end."""
+    subprocess.run(invocation(a, ["--zip", *CA_SIGN, "--ca-file", "root.pem", "--timestamp-url",
+                                  a.tsa, "--out", "good"])[0], check=True, capture_output=True)
+    failed, scratch = 0, tempfile.mkdtemp()
+    for what, args, status, text in check_rows(a):
+        before = sorted(os.listdir("."))
+        result = subprocess.run([a.pack, "--check", *args], capture_output=True, text=True,
+                                env=dict(os.environ, TMPDIR=scratch))
+        failures = [] if result.returncode == status else [f"exit {result.returncode}"]
+        failures += [] if text in result.stdout + result.stderr else [result.stdout + result.stderr]
+        failures += [] if sorted(os.listdir(".")) == before and not os.listdir(scratch) else \
+            ["left behind"]
+        failed += report("--check: " + what, failures)
+    return failed
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__)
     for name in ("pack", "launcher", "setup", "signed-out"):
@@ -245,5 +347,13 @@ if __name__ == "__main__":
     with tempfile.TemporaryDirectory() as work:
         os.chdir(work)
         prepare(args)
-        failed = sum(run(args, *row) for row in rows(args)) + interrupted(args)
+        tsa = subprocess.Popen([sys.executable, Path(__file__).with_name("tsa_server.py"), "tsa"],
+                               stdout=subprocess.PIPE, text=True)
+        args.tsa = "http://127.0.0.1:" + tsa.stdout.readline().strip()
+        with socket.socket() as closed:  # a port just freed, where nothing listens
+            closed.bind(("127.0.0.1", 0))
+            args.closed = f"http://127.0.0.1:{closed.getsockname()[1]}"
+        failed = sum(run(args, *row) for row in rows(args)) + interrupted(args) + checks(args)
+        tsa.kill()
+        tsa.wait()
     sys.exit(1 if failed else 0)

@@ -24,8 +24,11 @@ def read(path):
         return "0"
     has = int(bool(v) and v.Signature == 0xFEEF04BD)
     ms, ls = (v.ProductVersionMS, v.ProductVersionLS) if has else (0, 0)
+    names = [t.entries.get(b"InternalName") for info in getattr(pe, "FileInfo", []) if has
+             for i in info if i.name == "StringFileInfo" for t in i.StringTable]
+    name = next((n.decode("ascii", "replace").replace("\ufffd", "?") for n in names if n), "-")
     return f"1 0x{fh.Machine:x} 0x{oh.Magic:x} {oh.Subsystem} {has} " \
-           f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+           f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF} {name}"
 
 
 files = [f"{corpus}/{name}" for name in sorted(os.listdir(corpus))]
