@@ -36,18 +36,25 @@ bool Discard(zip_t* pZip, std::string* pWhy)
 
 }  // namespace
 
-bool WriteZip(const std::string& zipPath, const std::string& folder,
-              const std::vector<std::string>& names, std::string* pWhy)
+zip_t* OpenZip(const std::string& zipPath, int flags, std::string* pWhy)
 {
     int error = 0;
-    zip_t* pZip = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_EXCL, &error);
+    zip_t* pZip = zip_open(zipPath.c_str(), flags, &error);
     if (pZip == nullptr) {
         zip_error_t zipError;
         zip_error_init_with_code(&zipError, error);
         *pWhy = zip_error_strerror(&zipError);
         zip_error_fini(&zipError);
-        return false;
     }
+    return pZip;
+}
+
+bool WriteZip(const std::string& zipPath, const std::string& folder,
+              const std::vector<std::string>& names, std::string* pWhy)
+{
+    zip_t* pZip = OpenZip(zipPath, ZIP_CREATE | ZIP_EXCL, pWhy);
+    if (pZip == nullptr)
+        return false;
     zip_register_cancel_callback_with_state(pZip, CancelWhenInterrupted, nullptr, nullptr);
     const time_t entryTime = FixedEntryTime();
     for (const std::string& name : names) {

@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+#include <zip.h>
+
+// Opens the archive zipPath with libzip's flags; NULL with *pWhy when it
+// cannot.
+zip_t* OpenZip(const std::string& zipPath, int flags, std::string* pWhy);
+
 // Writes the new archive zipPath holding the files names of folder at its
 // top level. Every entry carries the same fixed time, so that one package
 // always gives the same archive, byte for byte.

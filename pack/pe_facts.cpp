@@ -1,5 +1,7 @@
 #include "pack/pe_facts.h"
 
+#include "pack/le_bytes.h"
+
 namespace {
 
 const uint32_t kDosHeaderSize = 64;
@@ -18,21 +20,6 @@ const char kVersionKey[] = "VS_VERSION_INFO";
 const uint32_t kVersionKeyOffset = 6;
 const uint32_t kFixedInfoOffset = 40;
 const uint32_t kFixedInfoSize = 52;
-
-// Little-endian reads. Every read is of bytes checked to lie in the file
-// first; past the end they answer 0 all the same, as a second guard.
-struct Bytes {
-    const std::string& s;
-    bool Has(uint64_t offset, uint64_t cb) const
-    {
-        return offset <= s.size() && cb <= s.size() - offset;
-    }
-    uint32_t U16(uint64_t at) const
-    {
-        return Has(at, 2) ? (uint8_t)s[at] | (uint8_t)s[at + 1] << 8 : 0;
-    }
-    uint32_t U32(uint64_t at) const { return U16(at) | U16(at + 2) << 16; }
-};
 
 // The file as Windows maps it: the headers at address 0, each section's raw
 // data at its address. All of it was checked to lie in the file.

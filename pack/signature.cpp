@@ -13,6 +13,8 @@
 #include <openssl/ts.h>
 #include <openssl/x509.h>
 
+#include "pack/le_bytes.h"
+
 namespace {
 
 const uint32_t kCertificateDirectory = 4;  // IMAGE_DIRECTORY_ENTRY_SECURITY
@@ -30,21 +32,6 @@ bool Why(std::string* pWhy, const std::string& why)
     *pWhy = why;
     return false;
 }
-
-// Little-endian reads of bytes checked to lie in the file; 0 past its end
-// all the same, as a second guard.
-struct Bytes {
-    const std::string& s;
-    bool Has(uint64_t offset, uint64_t cb) const
-    {
-        return offset <= s.size() && cb <= s.size() - offset;
-    }
-    uint32_t U16(uint64_t at) const
-    {
-        return Has(at, 2) ? (uint8_t)s[at] | (uint8_t)s[at + 1] << 8 : 0;
-    }
-    uint32_t U32(uint64_t at) const { return U16(at) | U16(at + 2) << 16; }
-};
 
 // The file offset and size of the certificate table: its directory entry
 // holds a file offset, not an address, as the table is never mapped. Both

@@ -13,6 +13,7 @@
 
 #include <zip.h>
 
+#include "pack/archive.h"
 #include "pack/interrupt.h"
 
 namespace {
@@ -124,15 +125,9 @@ bool UnpackTopLevel(const std::string& zipPath, const std::string& folder,
                     const std::vector<std::string>& wanted, std::vector<std::string>* pOthers,
                     std::string* pWhy)
 {
-    int error = 0;
-    zip_t* pZip = zip_open(zipPath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-    if (pZip == nullptr) {
-        zip_error_t zipError;
-        zip_error_init_with_code(&zipError, error);
-        *pWhy = zip_error_strerror(&zipError);
-        zip_error_fini(&zipError);
+    zip_t* pZip = OpenZip(zipPath, ZIP_RDONLY | ZIP_CHECKCONS, pWhy);
+    if (pZip == nullptr)
         return false;
-    }
     std::vector<std::string> names;
     std::vector<zip_uint64_t> toWrite;
     bool bOk = CheckEntries(pZip, &names, pWhy);
