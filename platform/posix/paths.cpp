@@ -1,5 +1,6 @@
 // Windows paths on a Linux machine: drives as directories of the prefix, and
 // file names matched without regard to case where the exact case is missing.
+// Their text is path_text's; here they are looked up.
 #include "platform/posix/paths.h"
 
 #include <ctype.h>
@@ -11,26 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static bool IsSeparator(char ch)
-{
-    return ch == '\\' || ch == '/';
-}
-
-// Puts pszFirst then pszSecond into pszOut; false when they do not fit with
-// the terminator. Paths are only joined here, never formatted: the printf
-// machinery is more code to load than all of this file.
-static bool JoinText(char* pszOut, size_t cbOut, const char* pszFirst,
-                     const char* pszSecond)
-{
-    size_t cchFirst = strlen(pszFirst);
-    size_t cchSecond = strlen(pszSecond);
-    if (cchFirst + cchSecond >= cbOut)
-        return false;
-    memmove(pszOut, pszFirst, cchFirst);
-    memmove(pszOut + cchFirst, pszSecond, cchSecond);
-    pszOut[cchFirst + cchSecond] = '\0';
-    return true;
-}
+#include "platform/posix/path_text.h"
 
 bool GetPrefixDirectory(char* pszOut, size_t cbOut)
 {
@@ -40,12 +22,9 @@ bool GetPrefixDirectory(char* pszOut, size_t cbOut)
                      ? JoinText(pszOut, cbOut, pszPrefix, "")
                      : JoinText(pszOut, cbOut, pszHome != NULL ? pszHome : "",
                                 "/.romgate");
-    if (!bFits)
-        return false;
-    size_t cch = strlen(pszOut);
-    while (cch > 1 && pszOut[cch - 1] == '/')
-        pszOut[--cch] = '\0';
-    return true;
+    if (bFits)
+        TrimTrailingSlashes(pszOut);
+    return bFits;
 }
 
 bool GetPrefixPath(const char* pszName, char* pszOut, size_t cbOut)
@@ -129,19 +108,6 @@ static bool AppendComponent(char* pszOut, size_t cbOut, size_t* pcchOut,
     return true;
 }
 
-// Drops the last component of the host path, never shortening it below
-// cchRoot bytes: ".." at a drive's root stays at the root, as on Windows.
-static void RemoveComponent(char* pszOut, size_t* pcchOut, size_t cchRoot)
-{
-    size_t cch = *pcchOut;
-    while (cch > cchRoot && pszOut[cch - 1] != '/')
-        cch--;
-    while (cch > cchRoot && cch > 1 && pszOut[cch - 1] == '/')
-        cch--;
-    pszOut[cch] = '\0';
-    *pcchOut = cch;
-}
-
 // Puts into pszOut the host directory that a Windows path starts from and
 // gives back the rest of the path. *pcchRoot is how far ".." may climb back.
 static const char* GetStartDirectory(const char* pszPath, char* pszOut,
@@ -149,27 +115,23 @@ static const char* GetStartDirectory(const char* pszPath, char* pszOut,
 {
     char szCwd[PATH_MAX];
     char szWindowsCwd[PATH_MAX];
-    const char* pszRest = pszPath;
-    bool bRelative = false;
+    const char* pszRest = NULL;
+    char chDrive = 0;
+    PathStart start = ReadPathStart(pszPath, &chDrive, &pszRest);
     bool bFound;
-    if (isalpha((unsigned char)pszPath[0]) && pszPath[1] == ':') {
-        bFound = GetDriveRoot(pszPath[0], pszOut, cbOut);
-        pszRest = pszPath + 2;
-    } else if (IsSeparator(pszPath[0])) {
+    if (start == kStartOnDrive)
+        bFound = GetDriveRoot(chDrive, pszOut, cbOut);
+    else if (start == kStartOnCurrentDrive)
         bFound = getcwd(szCwd, sizeof(szCwd)) != NULL &&
                  HostPathToWindows(szCwd, szWindowsCwd, sizeof(szWindowsCwd)) &&
                  GetDriveRoot(szWindowsCwd[0], pszOut, cbOut);
-    } else {
-        bRelative = true;
+    else
         bFound = getcwd(pszOut, cbOut) != NULL;
-    }
     if (!bFound)
         return NULL;
-    size_t cch = strlen(pszOut);
-    while (cch > 1 && pszOut[cch - 1] == '/')
-        pszOut[--cch] = '\0';
+    size_t cch = TrimTrailingSlashes(pszOut);
     // A relative path may climb out of the current directory, up to "/".
-    *pcchRoot = bRelative ? 1 : cch;
+    *pcchRoot = start == kStartRelative ? 1 : cch;
     return pszRest;
 }
 
@@ -181,29 +143,15 @@ bool WindowsPathToHost(const char* pszWindowsPath, char* pszOut, size_t cbOut)
     const char* p = GetStartDirectory(pszWindowsPath, pszOut, cbOut, &cchRoot);
     if (p == NULL)
         return false;
-    size_t cchOut = strlen(pszOut);
-    while (*p != '\0') {
-        while (IsSeparator(*p))
-            p++;
-        size_t cch = strcspn(p, "\\/");
-        if (cch == 2 && p[0] == '.' && p[1] == '.')
-            RemoveComponent(pszOut, &cchOut, cchRoot);
-        else if (cch > 0 && !(cch == 1 && p[0] == '.') &&
-                 !AppendComponent(pszOut, cbOut, &cchOut, p, cch))
+    size_t cchOut = strlen(pszOut), cch;
+    for (const char* pch; (cch = NextPathComponent(&p, &pch)) > 0;) {
+        if (cch == 2 && pch[0] == '.' && pch[1] == '.')
+            RemoveLastComponent(pszOut, &cchOut, cchRoot);
+        else if (!(cch == 1 && pch[0] == '.') &&
+                 !AppendComponent(pszOut, cbOut, &cchOut, pch, cch))
             return false;
-        p += cch;
     }
     return true;
-}
-
-// True when the host path lies at or under the directory pszRoot (which has
-// no trailing slash unless it is "/"); *pcchRoot is the length to skip.
-static bool IsUnder(const char* pszPath, const char* pszRoot, size_t* pcchRoot)
-{
-    size_t cch = strcmp(pszRoot, "/") == 0 ? 0 : strlen(pszRoot);
-    *pcchRoot = cch;
-    return strncmp(pszPath, pszRoot, cch) == 0 &&
-           (pszPath[cch] == '/' || pszPath[cch] == '\0');
 }
 
 bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
@@ -231,7 +179,7 @@ bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
         if ((bDosDevices || ch == 'c') &&
             GetDriveRootIn(szPrefix, ch, szRoot, sizeof(szRoot)) &&
             realpath(szRoot, szRealRoot) != NULL &&
-            IsUnder(pszPath, szRealRoot, &cch) &&
+            IsPathUnder(pszPath, szRealRoot, &cch) &&
             (chDrive == 'z' || cch > cchBest)) {
             chDrive = ch;
             cchBest = cch;
@@ -242,9 +190,6 @@ bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
     szDrive[0] = (char)toupper((unsigned char)chDrive);
     if (!JoinText(pszOut, cbOut, szDrive, pszRest[0] != '\0' ? pszRest : "/"))
         return false;
-    for (char* q = pszOut; *q != '\0'; q++) {
-        if (*q == '/')
-            *q = '\\';
-    }
+    UseBackslashes(pszOut);
     return true;
 }

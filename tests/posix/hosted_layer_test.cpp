@@ -53,6 +53,7 @@ TEST(HostedLayerTest, ConvertsPaths)
         {true, "d:/.\\x\\..//SETUP.EXE", "@/dosdevices/d:/Setup.exe"},
         {true, "C:\\..\\..", "@/drive_c"},
         {true, "\\setup.exe", "@/dosdevices/d:/Setup.exe"},
+        {true, "/../setup.exe", "@/dosdevices/d:/Setup.exe"},
         {true, "z:\\TMP", "/tmp"},
         {true, "F:\\x", "-"},
         {false, "@/dosdevices/d:/Setup.exe", "D:\\Setup.exe"},
@@ -67,6 +68,10 @@ TEST(HostedLayerTest, ConvertsPaths)
                 : "-",
             At(row.out))
             << row.in;
+    // A folder whose name only starts like D:'s root is not under it.
+    std::string sibling = At("@/dosdevices/d:x/a"), onZ = "Z:" + sibling;
+    std::replace(onZ.begin(), onZ.end(), '/', '\\');
+    EXPECT_TRUE(HostPathToWindows(sibling.c_str(), sz, sizeof(sz)) && onZ == sz) << sz;
     // Both ways at an exact fit and one byte short: nothing written past the buffer.
     const std::string host = At("@/dosdevices/d:/Setup.exe"), windowsPath = "D:\\Setup.exe";
     for (bool bToHost : {true, false}) {
