@@ -27,7 +27,8 @@ with tempfile.TemporaryDirectory(prefix="romgate-profile-") as root:
     ours = answers([hosted, folder, *names], dict(os.environ, ROMGATE_PREFIX=root))
     # A fresh prefix and no display; this locale gives ANSI code page 1252.
     env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
-    env.update(WINEPREFIX=root + "/wine", WINEDEBUG="-all", LC_ALL="C.UTF-8",
+    # TMPDIR: Wine's server lock folder goes with the prefix.
+    env.update(WINEPREFIX=root + "/wine", TMPDIR=root, WINEDEBUG="-all", LC_ALL="C.UTF-8",
                WINEDLLOVERRIDES="mscoree,mshtml=")
     try:
         wine = answers(["wine", windows, folder, *names], env)

@@ -176,7 +176,8 @@ if __name__ == "__main__":
     ARGS = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="romgate-wine-",
                                      ignore_cleanup_errors=True) as root:
-        ENV.update(WINEPREFIX=root + "/prefix")
+        # Wine keeps its server's lock folder in TMPDIR: here it goes with the prefix.
+        ENV.update(WINEPREFIX=root + "/prefix", TMPDIR=root)
         DISPLAY = Xlib.display.Display()
         DELETE = [DISPLAY.intern_atom(a) for a in ("WM_PROTOCOLS",
                                                    "WM_DELETE_WINDOW")]
