@@ -20,6 +20,7 @@
 #include "pack/program_rules.h"
 #include "pack/report.h"
 #include "pack/signature.h"
+#include "pack/signing.h"
 #include "pack/staging.h"
 #include "pack/tool_run.h"
 #include "pack/version_check.h"
@@ -30,7 +31,6 @@ namespace {
 const char* const kFour[] = {"Romgate.exe", "Setup.exe", "BIOS.rom", "VORNUpdate.ini"};
 const uint64_t kcbManifestMax = 16u << 20;
 const uint64_t kcbDigestFileMax = 64u << 10;
-const uint64_t kcbCaFileMax = 16u << 20;
 
 struct CheckOptions {
     std::string path, installed, caFile;
@@ -214,16 +214,9 @@ void CheckManifestFile(const std::string& folder, Findings* pFound)
 bool VerifySignature(const std::string& exe, const std::string& caFile, const Staging& work,
                      std::string* pWhy)
 {
-    std::string log = work.Path("verify.log");
-    *pWhy = RunTool({"osslsigncode", "verify", "-CAfile", caFile, "-TSA-CAfile", caFile, "-in",
-                     exe},
-                    log);
-    if (pWhy->empty())
-        return true;
-    std::string text, unread;
-    ReadBounded(log, 1u << 20, &text, &unread);
-    *pWhy = "osslsigncode verify " + *pWhy + (text.empty() ? "" : ":\n" + text);
-    return false;
+    return RunExplained({"osslsigncode", "verify", "-CAfile", caFile, "-TSA-CAfile", caFile,
+                         "-in", exe},
+                        work.Path("verify.log"), pWhy);
 }
 
 std::string ReadCaFile(const std::string& path)
@@ -418,15 +411,6 @@ int CheckMain(int argc, char** argv)
     if (int status = ParseCheckOptions(argc, argv, &options))
         return status;
     if (!options.caFile.empty() && !OnPath("osslsigncode"))
-        return Fail("osslsigncode is missing: not found on PATH (install the Debian package "
-                    "osslsigncode)"),
-               1;
-    if (!CatchInterrupts())
-        return Fail(std::string("cannot catch interruptions: ") + strerror(errno)), 1;
-    int status = Check(options);
-    if (InterruptSignal() != 0) {
-        Say("interrupted; removed what this run had made");
-        EndAsInterrupted();
-    }
-    return status;
+        return Fail(MissingTool("osslsigncode")), 1;
+    return Check(options);
 }

@@ -107,10 +107,7 @@ Prints what it did as a table. Exit status: 0 done, 1 refused or failed,
 2 wrong usage; killed by the signal when interrupted.
 )";
 
-const char kOsslsigncodeMissing[] =
-    "osslsigncode is missing: not found on PATH (install the Debian package osslsigncode)";
 const uint64_t kcbKeyFileMax = 1u << 20;
-const uint64_t kcbCaFileMax = 16u << 20;
 
 struct Options {
     std::string setup, image, version, out, launcher = "Romgate.exe", pkcs12, passFile, caFile,
@@ -311,7 +308,7 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
     if (!problem.empty())
         return Fail("refused --zip: " + problem);
     if (!options.pkcs12.empty() && !OnPath("osslsigncode"))
-        return Fail(kOsslsigncodeMissing);
+        return Fail(MissingTool("osslsigncode"));
     if (!options.pkcs12.empty() && !CheckKey(options, &pInputs->key))
         return false;
 
@@ -330,17 +327,8 @@ bool CheckInputs(const Options& options, std::vector<Row>* pRows, Inputs* pInput
 
 bool Run(const std::vector<std::string>& argv, const Staging& staging)
 {
-    std::string logPath = staging.Path("log");
-    unlink(logPath.c_str());
-    std::string why = RunTool(argv, logPath);
-    if (why.empty())
-        return true;
-    if (why == "not found on PATH")
-        return Fail(kOsslsigncodeMissing);
-    std::string log, unread;
-    ReadBounded(logPath, 1u << 20, &log, &unread);
-    return Fail(argv[0] + " " + argv[1] + " failed (" + why + "):\n" +
-                (log.empty() ? "(it wrote nothing)\n" : log));
+    std::string why;
+    return RunExplained(argv, staging.Path("log"), &why) || Fail(why);
 }
 
 // The time stamp on the signed launcher, verified against the trusted
@@ -463,6 +451,18 @@ bool Pack(const Options& options, std::vector<Row>* pRows)
            Fail(why);
 }
 
+int PackMain(int argc, char** argv)
+{
+    Options options;
+    if (int status = ParseOptions(argc, argv, &options))
+        return status;
+    std::vector<Row> rows;
+    if (!Pack(options, &rows))
+        return 1;
+    PrintTable("package " + options.out, rows);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -472,21 +472,13 @@ int main(int argc, char** argv)
         bCheck |= strcmp(argv[i], "--check") == 0;
         bHelp |= strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0;
     }
-    if (bCheck && !bHelp)
-        return CheckMain(argc, argv);
-    Options options;
-    if (int status = ParseOptions(argc, argv, &options))
-        return status;
     if (!CatchInterrupts())
         return Fail(std::string("cannot catch interruptions: ") + strerror(errno)), 1;
-    std::vector<Row> rows;
-    bool bPacked = Pack(options, &rows);
-    if (InterruptSignal() != 0 && !bPacked) {
+    int status = bCheck && !bHelp ? CheckMain(argc, argv) : PackMain(argc, argv);
+    // Either run has unwound and removed what it made.
+    if (status != 0 && InterruptSignal() != 0) {
         Say("interrupted; removed what this run had made");
         EndAsInterrupted();
     }
-    if (!bPacked)
-        return 1;
-    PrintTable("package " + options.out, rows);
-    return 0;
+    return status;
 }

@@ -208,36 +208,75 @@ void ReadProductVersion(const Image& image, uint32_t resources, PeFacts* pFacts)
     pFacts->internalName = ReadInternalName(b, block, cbBlock);
 }
 
+// The MZ, PE and optional headers: where they are, and the optional
+// header's size, magic and the size of its fields before its data
+// directories.
+struct PeHeaders {
+    uint64_t pe, offOptional;
+    uint32_t cbOptional, magic, cbFields;
+};
+
+// False unless the file holds the DOS and COFF headers with their
+// signatures, and a PE32 or PE32+ optional header that holds its fields.
+bool ReadPeHeaders(const Bytes& b, PeHeaders* pHeaders)
+{
+    uint64_t pe = b.U32(0x3C);
+    if (!b.Has(0, kDosHeaderSize) || b.U16(0) != 0x5A4D ||  // "MZ"
+        !b.Has(pe, kCoffHeaderSize) || b.U32(pe) != 0x00004550)  // "PE\0\0"
+        return false;
+    uint64_t offOptional = pe + kCoffHeaderSize;
+    uint32_t cbOptional = b.U16(pe + 20), magic = b.U16(offOptional);
+    uint32_t cbFields = magic == PE_MAGIC_PE32_PLUS ? 112 : 96;
+    *pHeaders = PeHeaders{pe, offOptional, cbOptional, magic, cbFields};
+    return (magic == PE_MAGIC_PE32 || magic == PE_MAGIC_PE32_PLUS) && cbOptional >= cbFields &&
+           b.Has(offOptional, cbOptional);
+}
+
+// The file offset of data directory entry index: only a directory that both
+// the count and the header's size hold; 0 for none.
+uint64_t DirectoryEntry(const Bytes& b, const PeHeaders& h, uint32_t index)
+{
+    uint32_t cDirs = b.U32(h.offOptional + h.cbFields - 4);
+    return cDirs > index && (h.cbOptional - h.cbFields) / 8 > index
+               ? h.offOptional + h.cbFields + 8ull * index
+               : 0;
+}
+
 }  // namespace
+
+bool ReadDataDirectory(const std::string& bytes, uint32_t index, uint32_t* pAddress, uint32_t* pcb)
+{
+    Bytes b{bytes};
+    PeHeaders h;
+    if (!ReadPeHeaders(b, &h))
+        return false;
+    uint64_t entry = DirectoryEntry(b, h, index);
+    *pAddress = entry != 0 ? b.U32(entry) : 0;
+    *pcb = entry != 0 ? b.U32(entry + 4) : 0;
+    return true;
+}
 
 bool ReadPeFacts(const std::string& bytes, PeFacts* pFacts)
 {
     Bytes b{bytes};
     *pFacts = PeFacts{};
-    uint64_t pe = b.U32(0x3C);
-    if (!b.Has(0, kDosHeaderSize) || b.U16(0) != 0x5A4D ||  // "MZ"
-        !b.Has(pe, kCoffHeaderSize) || b.U32(pe) != 0x00004550)  // "PE\0\0"
+    PeHeaders h;
+    if (!ReadPeHeaders(b, &h))
         return false;
-    uint16_t characteristics = (uint16_t)b.U16(pe + 22);
-    uint64_t offOptional = pe + kCoffHeaderSize;
-    uint32_t cbOptional = b.U16(pe + 20), magic = b.U16(offOptional);
-    // The optional header's fields before its data directories.
-    uint32_t cbFields = magic == PE_MAGIC_PE32_PLUS ? 112 : 96;
-    if ((magic != PE_MAGIC_PE32 && magic != PE_MAGIC_PE32_PLUS) || cbOptional < cbFields ||
-        !b.Has(offOptional, cbOptional) || (characteristics & kCharacteristicExecutable) == 0 ||
+    uint16_t characteristics = (uint16_t)b.U16(h.pe + 22);
+    if ((characteristics & kCharacteristicExecutable) == 0 ||
         (characteristics & kCharacteristicDll) != 0)
         return false;
     // Windows maps the headers, SizeOfHeaders bytes, from the file.
-    uint32_t cbHeaders = b.U32(offOptional + 60);
-    Image image{b, cbHeaders, offOptional + cbOptional, b.U16(pe + 6)};
+    uint32_t cbHeaders = b.U32(h.offOptional + 60);
+    Image image{b, cbHeaders, h.offOptional + h.cbOptional, b.U16(h.pe + 6)};
     if (!b.Has(0, cbHeaders) || !SectionsInFile(image))
         return false;
-    pFacts->wMachine = (uint16_t)b.U16(pe + 4);
-    pFacts->wMagic = (uint16_t)magic;
-    pFacts->wSubsystem = (uint16_t)b.U16(offOptional + 68);
-    // Only the directories that both the count and the header's size hold.
-    uint32_t cDirs = b.U32(offOptional + cbFields - 4);
-    if (cDirs > kResourceDirectory && (cbOptional - cbFields) / 8 > kResourceDirectory)
-        ReadProductVersion(image, b.U32(offOptional + cbFields + 8ull * kResourceDirectory), pFacts);
+    pFacts->wMachine = (uint16_t)b.U16(h.pe + 4);
+    pFacts->wMagic = (uint16_t)h.magic;
+    pFacts->wSubsystem = (uint16_t)b.U16(h.offOptional + 68);
+    uint64_t entry = DirectoryEntry(b, h, kResourceDirectory);
+    if (entry != 0)
+        ReadProductVersion(image, b.U32(entry), pFacts);
     return true;
 }

@@ -41,4 +41,10 @@ struct PeFacts {
 // Its strings are read within that block only.
 bool ReadPeFacts(const std::string& bytes, PeFacts* pFacts);
 
+// Data directory entry index of the PE bytes' optional header: its address
+// and size (for the certificate table, a file offset), both 0 when the
+// header holds fewer directories. False when the bytes hold no MZ and PE
+// headers with a PE32 or PE32+ optional header that lies in them whole.
+bool ReadDataDirectory(const std::string& bytes, uint32_t index, uint32_t* pAddress, uint32_t* pcb);
+
 #endif  // ROMGATE_PACK_PE_FACTS_H

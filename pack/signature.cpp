@@ -14,6 +14,7 @@
 #include <openssl/x509.h>
 
 #include "pack/le_bytes.h"
+#include "pack/pe_facts.h"
 
 namespace {
 
@@ -36,26 +37,15 @@ bool Why(std::string* pWhy, const std::string& why)
 // The file offset and size of the certificate table: its directory entry
 // holds a file offset, not an address, as the table is never mapped. Both
 // 0 when the file has none.
-bool FindCertificateTable(const Bytes& b, uint64_t* pOffset, uint64_t* pcb, std::string* pWhy)
+bool FindCertificateTable(const std::string& bytes, uint64_t* pOffset, uint64_t* pcb,
+                          std::string* pWhy)
 {
-    uint64_t offPe = b.U32(0x3C), offOptional = offPe + 24;
-    if (!b.Has(0, 0x40) || b.s.compare(0, 2, "MZ") != 0 || !b.Has(offPe, 24) ||
-        b.s.compare(offPe, 4, std::string("PE\0\0", 4)) != 0 || !b.Has(offOptional, 2))
-        return Why(pWhy, "not a Windows executable");
-    uint32_t cbOptional = b.U16(offPe + 20), magic = b.U16(offOptional);
-    if (magic != 0x010B && magic != 0x020B)
-        return Why(pWhy, "its optional header is neither PE32 nor PE32+");
-    uint64_t offCount = offOptional + (magic == 0x010B ? 92 : 108);
-    uint64_t offEntry = offCount + 4 + 8ull * kCertificateDirectory;
-    *pOffset = *pcb = 0;
-    if (!b.Has(offCount, 4) || b.U32(offCount) <= kCertificateDirectory ||
-        offEntry + 8 > offOptional + cbOptional)
-        return true;  // too few data directories to have the table
-    if (!b.Has(offEntry, 8))
-        return Why(pWhy, "its data directories run past the end of the file");
-    *pOffset = b.U32(offEntry);
-    *pcb = b.U32(offEntry + 4);
-    if (*pcb != 0 && !b.Has(*pOffset, *pcb))
+    uint32_t offset = 0, cb = 0;
+    if (!ReadDataDirectory(bytes, kCertificateDirectory, &offset, &cb))
+        return Why(pWhy, "not a Windows executable with a PE32 or PE32+ optional header");
+    *pOffset = offset;
+    *pcb = cb;
+    if (cb != 0 && !Bytes{bytes}.Has(offset, cb))
         return Why(pWhy, "its certificate table runs past the end of the file");
     return true;
 }
@@ -72,7 +62,7 @@ bool ReadSignature(const std::string& bytes, Pkcs7* pSignature, std::string* pWh
 {
     Bytes b{bytes};
     uint64_t offTable = 0, cbTable = 0;
-    if (!FindCertificateTable(b, &offTable, &cbTable, pWhy))
+    if (!FindCertificateTable(bytes, &offTable, &cbTable, pWhy))
         return false;
     if (cbTable == 0)
         return true;

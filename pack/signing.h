@@ -6,8 +6,13 @@
 #ifndef ROMGATE_PACK_SIGNING_H
 #define ROMGATE_PACK_SIGNING_H
 
+#include <stdint.h>
+
 #include <memory>
 #include <string>
+
+// The largest --ca-file read: a system's whole bundle of roots fits.
+const uint64_t kcbCaFileMax = 16u << 20;
 
 class SigningKey {
 public:

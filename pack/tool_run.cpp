@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "pack/file_io.h"
 #include "pack/interrupt.h"
 
 extern char** environ;
@@ -81,5 +82,29 @@ bool OnPath(const std::string& program)
             return true;
         iStart = iEnd + 1;
     }
+    return false;
+}
+
+std::string MissingTool(const std::string& program)
+{
+    return program + " is missing: not found on PATH (install the Debian package " + program +
+           ")";
+}
+
+bool RunExplained(const std::vector<std::string>& argv, const std::string& logPath,
+                  std::string* pWhy)
+{
+    unlink(logPath.c_str());
+    std::string why = RunTool(argv, logPath);
+    if (why.empty())
+        return true;
+    if (why == "not found on PATH") {
+        *pWhy = MissingTool(argv[0]);
+        return false;
+    }
+    std::string log, unread;
+    ReadBounded(logPath, 1u << 20, &log, &unread);
+    *pWhy = argv[0] + " " + argv[1] + " failed (" + why + "):\n" +
+            (log.empty() ? "(it wrote nothing)\n" : log);
     return false;
 }

@@ -1,6 +1,5 @@
 #include "pack/zip_read.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -15,6 +14,8 @@
 
 #include "pack/archive.h"
 #include "pack/interrupt.h"
+#include "platform/posix/path_text.h"
+#include "platform/posix/text.h"
 
 namespace {
 
@@ -26,17 +27,13 @@ bool Why(std::string* pWhy, const std::string& why)
     return false;
 }
 
-bool IsSeparator(char c)
-{
-    // Windows takes either slash; the package is unpacked there too.
-    return c == '/' || c == '\\';
-}
-
+// The name as Windows compares names, a trailing separator (a folder's)
+// left out.
 std::string Folded(std::string name)
 {
     for (char& c : name)
-        c = (char)tolower((unsigned char)c);
-    while (!name.empty() && IsSeparator(name.back()))
+        c = (char)FoldAscii((unsigned char)c);
+    while (!name.empty() && (name.back() == '/' || name.back() == '\\'))
         name.pop_back();
     return name;
 }
@@ -104,20 +101,20 @@ bool WriteEntry(zip_t* pZip, zip_uint64_t i, const std::string& path, std::strin
 
 std::string HostileNameProblem(const std::string& name)
 {
+    // Read as Windows reads a path: the package is unpacked there too.
+    char chDrive = 0;
+    const char* p = nullptr;
+    PathStart start = ReadPathStart(name.c_str(), &chDrive, &p);
     if (name.empty())
         return "it has no name";
-    if (IsSeparator(name[0]))
+    if (start == kStartOnCurrentDrive)
         return "its path is absolute";
-    if (name.size() >= 2 && isalpha((unsigned char)name[0]) && name[1] == ':')
+    if (start == kStartOnDrive)
         return "its path starts with a drive letter";
-    for (size_t iStart = 0; iStart <= name.size();) {
-        size_t iEnd = iStart;
-        while (iEnd < name.size() && !IsSeparator(name[iEnd]))
-            ++iEnd;
-        if (name.compare(iStart, iEnd - iStart, "..") == 0)
+    const char* pch = nullptr;
+    for (size_t cch; (cch = NextPathComponent(&p, &pch)) > 0;)
+        if (cch == 2 && pch[0] == '.' && pch[1] == '.')
             return "its path has a \"..\" component";
-        iStart = iEnd + 1;
-    }
     return "";
 }
 

@@ -105,7 +105,7 @@ const Case kCases[] = {
     {"signature cut by a byte", [](Layout* p) { --p->cbEntry; }, false, false, "no PKCS#7"},
     {"revision 1.0", [](Layout* p) { p->revision = 0x100; }, false, false, "not a PKCS#7 sig"},
     {"an X.509 certificate", [](Layout* p) { p->type = 1; }, false, false, "not a PKCS#7 sig"},
-    {"neither PE32 nor PE32+", [](Layout* p) { p->magic = 0x107; }, false, false, "neither"},
+    {"neither PE32 nor PE32+", [](Layout* p) { p->magic = 0x107; }, false, false, "PE32 or PE32+"},
     {"a ROM image", [](Layout* p) { p->mz = 'R'; }, false, false, "not a Windows executable"},
 };
 
