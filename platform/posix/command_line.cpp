@@ -23,9 +23,8 @@ void Put(ArgumentWriter* pWriter, char ch)
         pWriter->bOverflow = true;
 }
 
-// Copies the program name, the first token: quotes only group, backslashes
-// are plain characters (a path such as C:\dir\ must survive). Gives back
-// where the rest of the line starts.
+// Copies the program name, the first token: quotes only group, backslashes are plain characters (a
+// path such as C:\dir\ must survive). Gives back where the rest of the line starts.
 const char* ParseProgramName(const char* p, ArgumentWriter* pWriter)
 {
     bool bInQuotes = false;
@@ -39,8 +38,7 @@ const char* ParseProgramName(const char* p, ArgumentWriter* pWriter)
     return p;
 }
 
-// Copies one argument by the runtime's backslash and quote rules and gives
-// back where it ended.
+// Copies one argument by the runtime's backslash and quote rules and gives back where it ended.
 const char* ParseArgument(const char* p, ArgumentWriter* pWriter)
 {
     bool bInQuotes = false;
@@ -76,9 +74,8 @@ const char* ParseArgument(const char* p, ArgumentWriter* pWriter)
 
 }  // namespace
 
-bool SplitCommandLine(const char* pszCommandLine, char* pszStorage,
-                      size_t cbStorage, char** argv, size_t cArgvMax,
-                      size_t* pcArgs)
+bool SplitCommandLine(const char* pszCommandLine, char* pszStorage, size_t cbStorage, char** argv,
+                      size_t cArgvMax, size_t* pcArgs)
 {
     ArgumentWriter writer = {pszStorage, cbStorage, 0, false};
     size_t cArgs = 0;
@@ -101,8 +98,7 @@ bool SplitCommandLine(const char* pszCommandLine, char* pszStorage,
     return !writer.bOverflow;
 }
 
-bool NextProgramName(const char* pszCommandLine, size_t* piNext, char* pszName,
-                     size_t cbName)
+bool NextProgramName(const char* pszCommandLine, size_t* piNext, char* pszName, size_t cbName)
 {
     for (;;) {
         const char* p = pszCommandLine;
@@ -115,8 +111,8 @@ bool NextProgramName(const char* pszCommandLine, size_t* piNext, char* pszName,
             cch = pEnd != NULL ? (size_t)(pEnd - p) : strlen(p);
             *piNext = 1;
         } else {
-            // Each blank might end the program's name: "C:\Program Files\x.exe"
-            // is tried as "C:\Program" first, which is why callers quote.
+            // Each blank might end the program's name: "C:\Program Files\x.exe" is tried as
+            // "C:\Program" first, which is why callers quote.
             if (cch > 0 && p[cch - 1] == '\0')
                 return false;
             while (p[cch] != '\0' && !IsBlank(p[cch]))

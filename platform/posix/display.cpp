@@ -9,8 +9,8 @@
 
 #include "platform/winapi.h"
 
-// The few Xlib calls used, taken from libX11 at run time: the headers give
-// only their types, so romgate starts (and finds no window) without X.
+// The few Xlib calls used, taken from libX11 at run time: the headers give only their types, so
+// romgate starts (and finds no window) without X.
 struct Xlib {
     decltype(&XOpenDisplay) OpenDisplay;
     decltype(&XCloseDisplay) CloseDisplay;
@@ -22,8 +22,8 @@ struct Xlib {
     decltype(&XSetErrorHandler) SetErrorHandler;
 };
 
-// What a search needs besides the window: the display, the calls, the
-// atoms of the two title properties and the title looked for.
+// What a search needs besides the window: the display, the calls, the atoms of the two title
+// properties and the title looked for.
 struct TitleSearch {
     const Xlib* pX;
     Display* pDisplay;
@@ -39,13 +39,12 @@ static bool LoadSymbol(void* pLibrary, const char* pszName, T* pFunction)
     return *pFunction != NULL;
 }
 
-// Loads libX11 once and for all: it is never unloaded, since Xlib keeps
-// process-wide state (error handlers, locks) that must outlive a display.
+// Loads libX11 once and for all: it is never unloaded, since Xlib keeps process-wide state (error
+// handlers, locks) that must outlive a display.
 static bool LoadXlib(Xlib* pX)
 {
     void* pLibrary = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    return pLibrary != NULL &&
-           LoadSymbol(pLibrary, "XOpenDisplay", &pX->OpenDisplay) &&
+    return pLibrary != NULL && LoadSymbol(pLibrary, "XOpenDisplay", &pX->OpenDisplay) &&
            LoadSymbol(pLibrary, "XCloseDisplay", &pX->CloseDisplay) &&
            LoadSymbol(pLibrary, "XDefaultRootWindow", &pX->DefaultRoot) &&
            LoadSymbol(pLibrary, "XQueryTree", &pX->QueryTree) &&
@@ -55,31 +54,27 @@ static bool LoadXlib(Xlib* pX)
            LoadSymbol(pLibrary, "XSetErrorHandler", &pX->SetErrorHandler);
 }
 
-// A window may vanish between listing and reading it; Xlib's default
-// handler would end the process for that.
+// A window may vanish between listing and reading it; Xlib's default handler would end the process
+// for that.
 static int IgnoreXError(Display*, XErrorEvent*)
 {
     return 0;
 }
 
-// 1 when the window has the text property and it equals the title (ASCII
-// letters in either case, as Windows compares titles), 0 when it differs,
-// -1 when the window has no such property.
-static int CompareTitleProperty(const TitleSearch& search, Window window,
-                                Atom property, Atom type)
+// 1 when the window has the text property and it equals the title (ASCII letters in either case, as
+// Windows compares titles), 0 when it differs, -1 when the window has no such property.
+static int CompareTitleProperty(const TitleSearch& search, Window window, Atom property, Atom type)
 {
     Atom actualType = None;
     int format = 0;
     unsigned long cItems = 0;
     unsigned long cbAfter = 0;
     unsigned char* pData = NULL;
-    if (search.pX->GetWindowProperty(search.pDisplay, window, property, 0,
-                                     1024, False, type, &actualType, &format,
-                                     &cItems, &cbAfter, &pData) != Success)
+    if (search.pX->GetWindowProperty(search.pDisplay, window, property, 0, 1024, False, type,
+                                     &actualType, &format, &cItems, &cbAfter, &pData) != Success)
         return -1;
     int result = actualType == None ? -1 : 0;
-    if (pData != NULL && format == 8 && cbAfter == 0 &&
-        cItems == strlen(search.pszTitle) &&
+    if (pData != NULL && format == 8 && cbAfter == 0 && cItems == strlen(search.pszTitle) &&
         strncasecmp((const char*)pData, search.pszTitle, cItems) == 0)
         result = 1;
     if (pData != NULL)
@@ -89,26 +84,23 @@ static int CompareTitleProperty(const TitleSearch& search, Window window,
 
 static bool HasTitle(const TitleSearch& search, Window window)
 {
-    int result = CompareTitleProperty(search, window, search.netWmName,
-                                      search.utf8String);
+    int result = CompareTitleProperty(search, window, search.netWmName, search.utf8String);
     if (result < 0)
-        result = CompareTitleProperty(search, window, XA_WM_NAME,
-                                      AnyPropertyType);
+        result = CompareTitleProperty(search, window, XA_WM_NAME, AnyPropertyType);
     return result > 0;
 }
 
-// Looks at the children of a window, and down to depth levels below it: a
-// window manager puts each client window inside a frame of its own.
-static Window FindTitledChild(const TitleSearch& search, Window parent,
-                              int depth)
+// Looks at the children of a window, and down to depth levels below it: a window manager puts each
+// client window inside a frame of its own.
+static Window FindTitledChild(const TitleSearch& search, Window parent, int depth)
 {
     Window root = None;
     Window parentOfParent = None;
     Window* pChildren = NULL;
     unsigned int cChildren = 0;
     Window found = None;
-    if (!search.pX->QueryTree(search.pDisplay, parent, &root, &parentOfParent,
-                              &pChildren, &cChildren))
+    if (!search.pX->QueryTree(search.pDisplay, parent, &root, &parentOfParent, &pChildren,
+                              &cChildren))
         return None;
     for (unsigned int i = 0; i < cChildren && found == None; i++) {
         if (HasTitle(search, pChildren[i]))
@@ -133,10 +125,8 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
     if (pDisplay == NULL)
         return NULL;
     XErrorHandler previousHandler = x.SetErrorHandler(IgnoreXError);
-    TitleSearch search = {&x, pDisplay,
-                          x.InternAtom(pDisplay, "_NET_WM_NAME", False),
-                          x.InternAtom(pDisplay, "UTF8_STRING", False),
-                          lpWindowName};
+    TitleSearch search = {&x, pDisplay, x.InternAtom(pDisplay, "_NET_WM_NAME", False),
+                          x.InternAtom(pDisplay, "UTF8_STRING", False), lpWindowName};
     Window found = FindTitledChild(search, x.DefaultRoot(pDisplay), 3);
     x.CloseDisplay(pDisplay);
     x.SetErrorHandler(previousHandler);
@@ -146,28 +136,24 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 int MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT)
 {
     const int kIdOk = 1;
-    // A line that standard error does not take has nowhere else to go; the
-    // box is answered as if OK was pressed all the same.
-    (void)fprintf(stderr, "%s: %s\n",
-                  lpCaption != NULL ? lpCaption : "Error",
+    // A line that standard error does not take has nowhere else to go; the box is answered as if OK
+    // was pressed all the same.
+    (void)fprintf(stderr, "%s: %s\n", lpCaption != NULL ? lpCaption : "Error",
                   lpText != NULL ? lpText : "");
     return kIdOk;
 }
 
-// Appends one byte of debugger text to the line, escaped C-style when it is
-// a control character or a backslash, so that a text is one line. The
-// line is written out whenever it might not hold another escape. Writes
-// are not checked: as on Windows, debugger output cannot fail its caller.
-static void AppendEscaped(char* pszLine, size_t cbLine, size_t* pcch,
-                          unsigned char ch)
+// Appends one byte of debugger text to the line, escaped C-style when it is a control character or
+// a backslash, so that a text is one line. The line is written out whenever it might not hold
+// another escape. Writes are not checked: as on Windows, debugger output cannot fail its caller.
+static void AppendEscaped(char* pszLine, size_t cbLine, size_t* pcch, unsigned char ch)
 {
     static const char kEscaped[] = "\n\t\r\\";
     static const char kLetters[] = "ntr\\";
     const char* pEscape = ch != '\0' ? strchr(kEscaped, ch) : NULL;
     int cch;
     if (pEscape != NULL)
-        cch = snprintf(pszLine + *pcch, cbLine - *pcch, "\\%c",
-                       kLetters[pEscape - kEscaped]);
+        cch = snprintf(pszLine + *pcch, cbLine - *pcch, "\\%c", kLetters[pEscape - kEscaped]);
     else if (ch < 0x20 || ch == 0x7F)
         cch = snprintf(pszLine + *pcch, cbLine - *pcch, "\\x%02x", ch);
     else

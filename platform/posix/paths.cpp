@@ -1,6 +1,6 @@
-// Windows paths on a Linux machine: drives as directories of the prefix, and
-// file names matched without regard to case where the exact case is missing.
-// Their text is path_text's; here they are looked up.
+// Windows paths on a Linux machine: drives as directories of the prefix, and file names matched
+// without regard to case where the exact case is missing. Their text is path_text's; here they are
+// looked up.
 #include "platform/posix/paths.h"
 
 #include <ctype.h>
@@ -20,8 +20,7 @@ bool GetPrefixDirectory(char* pszOut, size_t cbOut)
     const char* pszHome = getenv("HOME");
     bool bFits = (pszPrefix != NULL && pszPrefix[0] != '\0')
                      ? JoinText(pszOut, cbOut, pszPrefix, "")
-                     : JoinText(pszOut, cbOut, pszHome != NULL ? pszHome : "",
-                                "/.romgate");
+                     : JoinText(pszOut, cbOut, pszHome != NULL ? pszHome : "", "/.romgate");
     if (bFits)
         TrimTrailingSlashes(pszOut);
     return bFits;
@@ -36,19 +35,17 @@ bool GetPrefixPath(const char* pszName, char* pszOut, size_t cbOut)
            JoinText(pszOut, cbOut, szDirectory, pszName);
 }
 
-// The host directory that stands for drive chDrive (either case) in the
-// prefix pszPrefix: its dosdevices entry when there is one, else the
-// built-in default. False when the letter names nothing or the path does
-// not fit.
-static bool GetDriveRootIn(const char* pszPrefix, char chDrive, char* pszOut,
-                           size_t cbOut)
+// The host directory that stands for drive chDrive (either case) in the prefix pszPrefix: its
+// dosdevices entry when there is one, else the built-in default. False when the letter names
+// nothing or the path does not fit.
+static bool GetDriveRootIn(const char* pszPrefix, char chDrive, char* pszOut, size_t cbOut)
 {
     char chLetter = (char)tolower((unsigned char)chDrive);
     struct stat st;
     if (chLetter < 'a' || chLetter > 'z')
         return false;
-    // lstat: a dosdevices entry that is a dangling link still claims the
-    // letter, as in a Wine prefix; it simply names no files.
+    // lstat: a dosdevices entry that is a dangling link still claims the letter, as in a Wine
+    // prefix; it simply names no files.
     char szEntry[] = "/dosdevices/?:";
     szEntry[sizeof(szEntry) - 3] = chLetter;
     if (JoinText(pszOut, cbOut, pszPrefix, szEntry) && lstat(pszOut, &st) == 0)
@@ -67,8 +64,8 @@ static bool GetDriveRoot(char chDrive, char* pszOut, size_t cbOut)
            GetDriveRootIn(szPrefix, chDrive, pszOut, cbOut);
 }
 
-// Replaces the component just appended at pszOut + cchBase (cch bytes) by
-// the directory entry that matches it case-insensitively, if there is one.
+// Replaces the component just appended at pszOut + cchBase (cch bytes) by the directory entry that
+// matches it case-insensitively, if there is one.
 static void MatchCaseInsensitively(char* pszOut, size_t cchBase, size_t cch)
 {
     char chSaved = pszOut[cchBase];
@@ -77,8 +74,7 @@ static void MatchCaseInsensitively(char* pszOut, size_t cchBase, size_t cch)
     pszOut[cchBase] = chSaved;
     if (pDir == NULL)
         return;
-    for (struct dirent* pEntry = readdir(pDir); pEntry != NULL;
-         pEntry = readdir(pDir)) {
+    for (struct dirent* pEntry = readdir(pDir); pEntry != NULL; pEntry = readdir(pDir)) {
         if (strlen(pEntry->d_name) == cch &&
             strncasecmp(pEntry->d_name, pszOut + cchBase, cch) == 0) {
             memcpy(pszOut + cchBase, pEntry->d_name, cch);
@@ -88,10 +84,10 @@ static void MatchCaseInsensitively(char* pszOut, size_t cchBase, size_t cch)
     closedir(pDir);
 }
 
-// Appends "/<component>" to the host path of *pcchOut bytes in pszOut,
-// choosing the entry's real case when the exact case does not exist.
-static bool AppendComponent(char* pszOut, size_t cbOut, size_t* pcchOut,
-                            const char* pchComponent, size_t cch)
+// Appends "/<component>" to the host path of *pcchOut bytes in pszOut, choosing the entry's real
+// case when the exact case does not exist.
+static bool AppendComponent(char* pszOut, size_t cbOut, size_t* pcchOut, const char* pchComponent,
+                            size_t cch)
 {
     size_t cchBase = *pcchOut;
     bool bSlash = pszOut[cchBase - 1] != '/';
@@ -108,10 +104,10 @@ static bool AppendComponent(char* pszOut, size_t cbOut, size_t* pcchOut,
     return true;
 }
 
-// Puts into pszOut the host directory that a Windows path starts from and
-// gives back the rest of the path. *pcchRoot is how far ".." may climb back.
-static const char* GetStartDirectory(const char* pszPath, char* pszOut,
-                                     size_t cbOut, size_t* pcchRoot)
+// Puts into pszOut the host directory that a Windows path starts from and gives back the rest of
+// the path. *pcchRoot is how far ".." may climb back.
+static const char* GetStartDirectory(const char* pszPath, char* pszOut, size_t cbOut,
+                                     size_t* pcchRoot)
 {
     char szCwd[PATH_MAX];
     char szWindowsCwd[PATH_MAX];
@@ -147,8 +143,7 @@ bool WindowsPathToHost(const char* pszWindowsPath, char* pszOut, size_t cbOut)
     for (const char* pch; (cch = NextPathComponent(&p, &pch)) > 0;) {
         if (cch == 2 && pch[0] == '.' && pch[1] == '.')
             RemoveLastComponent(pszOut, &cchOut, cchRoot);
-        else if (!(cch == 1 && pch[0] == '.') &&
-                 !AppendComponent(pszOut, cbOut, &cchOut, pch, cch))
+        else if (!(cch == 1 && pch[0] == '.') && !AppendComponent(pszOut, cbOut, &cchOut, pch, cch))
             return false;
     }
     return true;
@@ -168,18 +163,15 @@ bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
     // A path that does not exist yet keeps its spelling.
     const char* pszPath = realpath(pszHostPath, szReal) ? szReal : pszHostPath;
     bool bPrefix = GetPrefixDirectory(szPrefix, sizeof(szPrefix));
-    // Without a dosdevices folder only the built-in C: can hold the path
-    // (Z: is the fallback), so the other letters are not looked up one by one.
-    bool bDosDevices =
-        bPrefix && JoinText(szRoot, sizeof(szRoot), szPrefix, "/dosdevices") &&
-        lstat(szRoot, &st) == 0;
+    // Without a dosdevices folder only the built-in C: can hold the path (Z: is the fallback), so
+    // the other letters are not looked up one by one.
+    bool bDosDevices = bPrefix && JoinText(szRoot, sizeof(szRoot), szPrefix, "/dosdevices") &&
+                       lstat(szRoot, &st) == 0;
     // The deepest root wins, so a drive inside another drive is preferred.
     for (char ch = 'a'; bPrefix && ch < 'z'; ch++) {
         size_t cch;
-        if ((bDosDevices || ch == 'c') &&
-            GetDriveRootIn(szPrefix, ch, szRoot, sizeof(szRoot)) &&
-            realpath(szRoot, szRealRoot) != NULL &&
-            IsPathUnder(pszPath, szRealRoot, &cch) &&
+        if ((bDosDevices || ch == 'c') && GetDriveRootIn(szPrefix, ch, szRoot, sizeof(szRoot)) &&
+            realpath(szRoot, szRealRoot) != NULL && IsPathUnder(pszPath, szRealRoot, &cch) &&
             (chDrive == 'z' || cch > cchBest)) {
             chDrive = ch;
             cchBest = cch;

@@ -16,30 +16,26 @@
 
 extern char** environ;
 
-// True when the Windows path names a regular file; its host path is then
-// in pszHostPath.
-static bool IsRegularFile(const char* pszWindowsPath, char* pszHostPath,
-                          size_t cbHostPath)
+// True when the Windows path names a regular file; its host path is then in pszHostPath.
+static bool IsRegularFile(const char* pszWindowsPath, char* pszHostPath, size_t cbHostPath)
 {
     struct stat st;
     return WindowsPathToHost(pszWindowsPath, pszHostPath, cbHostPath) &&
            stat(pszHostPath, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool FindProgramInCommandLine(const char* pszCommandLine, char* pszHostPath,
-                              size_t cbHostPath)
+bool FindProgramInCommandLine(const char* pszCommandLine, char* pszHostPath, size_t cbHostPath)
 {
     char szName[PATH_MAX];
-    for (size_t iNext = 0; NextProgramName(pszCommandLine, &iNext, szName,
-                                           sizeof(szName));)
+    for (size_t iNext = 0; NextProgramName(pszCommandLine, &iNext, szName, sizeof(szName));)
         if (IsRegularFile(szName, pszHostPath, cbHostPath))
             return true;
     return false;
 }
 
-// The processes started and not yet released, each with a process and a
-// thread handle (index 0 and 1 of bOpen). A handle encodes its slot, so a
-// stale or foreign one is recognised, never dereferenced.
+// The processes started and not yet released, each with a process and a thread handle (index 0 and
+// 1 of bOpen). A handle encodes its slot, so a stale or foreign one is recognised, never
+// dereferenced.
 struct ChildSlot {
     pid_t pid;
     bool bOpen[2];
@@ -50,15 +46,14 @@ static const uintptr_t kHandleBase = 0x5000;
 static const size_t kChildSlots = 64;
 static ChildSlot g_children[kChildSlots];
 
-// The slot an open handle stands for, or NULL; *piKind is 0 for the
-// process handle, 1 for the thread handle.
+// The slot an open handle stands for, or NULL; *piKind is 0 for the process handle, 1 for the
+// thread handle.
 static ChildSlot* FindSlot(HANDLE hObject, int* piKind)
 {
     uintptr_t offset = (uintptr_t)hObject - kHandleBase;
     size_t iSlot = offset / 8;
     *piKind = (int)(offset % 8 / 4);
-    if (offset % 4 != 0 || iSlot >= kChildSlots ||
-        !g_children[iSlot].bOpen[*piKind])
+    if (offset % 4 != 0 || iSlot >= kChildSlots || !g_children[iSlot].bOpen[*piKind])
         return NULL;
     return &g_children[iSlot];
 }
@@ -69,14 +64,12 @@ static DWORD ErrorFromErrno(int error)
         return ERROR_BAD_EXE_FORMAT;
     if (error == ENOENT || error == ENOTDIR)
         return ERROR_FILE_NOT_FOUND;
-    return error == ENOMEM || error == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY
-                                              : ERROR_ACCESS_DENIED;
+    return error == ENOMEM || error == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : ERROR_ACCESS_DENIED;
 }
 
-// Starts the program at pszHostPath with argv, the launcher's environment
-// and current directory, and only descriptors 0, 1 and 2: anything else the
-// launcher holds (an X connection, a file being read) is not the child's.
-// Gives 0 or an errno value.
+// Starts the program at pszHostPath with argv, the launcher's environment and current directory,
+// and only descriptors 0, 1 and 2: anything else the launcher holds (an X connection, a file being
+// read) is not the child's. Gives 0 or an errno value.
 static int SpawnProgram(const char* pszHostPath, char** argv, pid_t* pPid)
 {
     posix_spawn_file_actions_t actions;
@@ -96,37 +89,33 @@ static BOOL Fail(DWORD dwError)
     return FALSE;
 }
 
-BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
-                    LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
-                    LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
-                    LPSTARTUPINFOA, LPPROCESS_INFORMATION lpProcessInformation)
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
+                    LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment,
+                    LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,
+                    LPPROCESS_INFORMATION lpProcessInformation)
 {
     char szHostPath[PATH_MAX];
-    // Sized for the longest command line, 160 KiB together: on the stack
-    // they would put every call below (the program search, its paths) on
-    // fresh stack pages, each a page fault, though a launcher's line uses a
-    // few hundred bytes of them. Like the child table, they serve one
+    // Sized for the longest command line, 160 KiB together: on the stack they would put every call
+    // below (the program search, its paths) on fresh stack pages, each a page fault, though a
+    // launcher's line uses a few hundred bytes of them. Like the child table, they serve one
     // CreateProcessA at a time.
     static char szStorage[COMMAND_LINE_MAX + 1];
     static char* argv[ARGUMENT_MAX + 1];
     size_t cArgs = 0;
     size_t iSlot = 0;
     pid_t pid = 0;
-    const char* pszLine = lpCommandLine != NULL ? lpCommandLine
-                                                : lpApplicationName;
+    const char* pszLine = lpCommandLine != NULL ? lpCommandLine : lpApplicationName;
     // Another environment or directory for the child is not offered here.
-    if (pszLine == NULL || lpProcessInformation == NULL ||
-        lpEnvironment != NULL || lpCurrentDirectory != NULL ||
+    if (pszLine == NULL || lpProcessInformation == NULL || lpEnvironment != NULL ||
+        lpCurrentDirectory != NULL ||
         !SplitCommandLine(pszLine, szStorage, sizeof(szStorage), argv,
                           sizeof(argv) / sizeof(argv[0]), &cArgs))
         return Fail(ERROR_INVALID_PARAMETER);
     if (lpApplicationName != NULL
             ? !IsRegularFile(lpApplicationName, szHostPath, sizeof(szHostPath))
-            : !FindProgramInCommandLine(pszLine, szHostPath,
-                                        sizeof(szHostPath)))
+            : !FindProgramInCommandLine(pszLine, szHostPath, sizeof(szHostPath)))
         return Fail(ERROR_FILE_NOT_FOUND);
-    while (iSlot < kChildSlots &&
-           (g_children[iSlot].bOpen[0] || g_children[iSlot].bOpen[1]))
+    while (iSlot < kChildSlots && (g_children[iSlot].bOpen[0] || g_children[iSlot].bOpen[1]))
         iSlot++;
     if (iSlot == kChildSlots)
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
@@ -141,9 +130,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
     return TRUE;
 }
 
-// Reaps the child if it has ended (or, with bBlock, once it ends). Waits
-// for that pid alone: grandchildren it left running do not count. False
-// only when waiting itself failed.
+// Reaps the child if it has ended (or, with bBlock, once it ends). Waits for that pid alone:
+// grandchildren it left running do not count. False only when waiting itself failed.
 static bool ReapChild(ChildSlot* pSlot, bool bBlock)
 {
     while (!pSlot->bEnded) {
@@ -160,8 +148,8 @@ static bool ReapChild(ChildSlot* pSlot, bool bBlock)
     return true;
 }
 
-// INFINITE blocks in waitpid. A finite time is polled every 10 ms: the
-// launcher itself only ever waits without limit.
+// INFINITE blocks in waitpid. A finite time is polled every 10 ms: the launcher itself only ever
+// waits without limit.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
     const DWORD kPollMilliseconds = 10;
@@ -188,29 +176,28 @@ BOOL CloseHandle(HANDLE hObject)
     if (pSlot == NULL)
         return Fail(ERROR_INVALID_HANDLE);
     pSlot->bOpen[kind] = false;
-    // A child released while running is left to end on its own; reap it
-    // now if it already has, so it does not linger as a zombie.
+    // A child released while running is left to end on its own; reap it now if it already has, so
+    // it does not linger as a zombie.
     if (!pSlot->bOpen[0] && !pSlot->bOpen[1])
         ReapChild(pSlot, false);
     return TRUE;
 }
 
-// Linux has no elevation: the shell's start is an ordinary one, of lpFile
-// with lpParameters as the rest of its command line.
+// Linux has no elevation: the shell's start is an ordinary one, of lpFile with lpParameters as the
+// rest of its command line.
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo)
 {
     static char szLine[COMMAND_LINE_MAX + 1];
     PROCESS_INFORMATION processInfo;
-    if (pExecInfo == NULL || pExecInfo->cbSize != sizeof(*pExecInfo) ||
-        pExecInfo->lpFile == NULL || pExecInfo->lpDirectory != NULL)
+    if (pExecInfo == NULL || pExecInfo->cbSize != sizeof(*pExecInfo) || pExecInfo->lpFile == NULL ||
+        pExecInfo->lpDirectory != NULL)
         return Fail(ERROR_INVALID_PARAMETER);
-    const char* pszParameters =
-        pExecInfo->lpParameters != NULL ? pExecInfo->lpParameters : "";
-    if (!SUCCEEDED(StringCchPrintfA(szLine, sizeof(szLine), "\"%s\" %s",
-                                    pExecInfo->lpFile, pszParameters)))
+    const char* pszParameters = pExecInfo->lpParameters != NULL ? pExecInfo->lpParameters : "";
+    if (!SUCCEEDED(StringCchPrintfA(szLine, sizeof(szLine), "\"%s\" %s", pExecInfo->lpFile,
+                                    pszParameters)))
         return Fail(ERROR_INVALID_PARAMETER);
-    if (!CreateProcessA(pExecInfo->lpFile, szLine, NULL, NULL, FALSE, 0, NULL,
-                        NULL, NULL, &processInfo))
+    if (!CreateProcessA(pExecInfo->lpFile, szLine, NULL, NULL, FALSE, 0, NULL, NULL, NULL,
+                        &processInfo))
         return FALSE;
     CloseHandle(processInfo.hThread);
     pExecInfo->hProcess = processInfo.hProcess;

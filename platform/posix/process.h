@@ -1,5 +1,5 @@
-// Child processes on the hosted layer: the program search behind
-// CreateProcessA, which tests reach directly.
+// Child processes on the hosted layer: the program search behind CreateProcessA, which tests reach
+// directly.
 #ifndef ROMGATE_POSIX_PROCESS_H
 #define ROMGATE_POSIX_PROCESS_H
 
@@ -10,11 +10,9 @@
 // WaitForSingleObject's answer when the time ran out first.
 #define WAIT_TIMEOUT 258u
 
-// Finds the program a command line names, as Windows does without an
-// application name: the first name of NextProgramName (command_line.h) that
-// is a regular file. Gives its host path; false when none is or the path
-// does not fit.
-bool FindProgramInCommandLine(const char* pszCommandLine, char* pszHostPath,
-                              size_t cbHostPath);
+// Finds the program a command line names, as Windows does without an application name: the first
+// name of NextProgramName (command_line.h) that is a regular file. Gives its host path; false when
+// none is or the path does not fit.
+bool FindProgramInCommandLine(const char* pszCommandLine, char* pszHostPath, size_t cbHostPath);
 
 #endif  // ROMGATE_POSIX_PROCESS_H

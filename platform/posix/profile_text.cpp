@@ -1,5 +1,5 @@
-// The text of profile (INI) files, read as GetPrivateProfileStringA reads
-// them. No file is opened here: profile.cpp streams the file in.
+// The text of profile (INI) files, read as GetPrivateProfileStringA reads them. No file is opened
+// here: profile.cpp streams the file in.
 #include <string.h>
 
 #include "platform/posix/profile.h"
@@ -7,18 +7,17 @@
 
 namespace {
 
-// White space around names and values, ^Z included: editors of old left it at
-// the end of the file, and Windows skips it.
+// White space around names and values, ^Z included: editors of old left it at the end of the file,
+// and Windows skips it.
 bool IsProfileSpace(unsigned char ch)
 {
     return ch == ' ' || (ch >= '\t' && ch <= '\r') || ch == 0x1a;
 }
 
-// Compares a name arriving byte by byte with a wanted name, ignoring ASCII
-// case and the white space around the arriving name. The wanted name is
-// trimmed, so white space inside it must match exactly. A NUL byte ends the
-// arriving name as it ends a C string, white space before it included, as in
-// Wine, which keeps the name whole and compares it as a string.
+// Compares a name arriving byte by byte with a wanted name, ignoring ASCII case and the white space
+// around the arriving name. The wanted name is trimmed, so white space inside it must match
+// exactly. A NUL byte ends the arriving name as it ends a C string, white space before it included,
+// as in Wine, which keeps the name whole and compares it as a string.
 struct NameMatcher {
     const char* pszWanted;
     size_t cchWanted, cchMatched;
@@ -46,25 +45,22 @@ struct NameMatcher {
         if (ch == '\0') {
             bEnded = true;
             bFailed = cchMatched != cchWanted || bSpaceAfter;
-        } else if (IsProfileSpace(ch) &&
-                   (cchMatched == 0 || cchMatched == cchWanted)) {
+        } else if (IsProfileSpace(ch) && (cchMatched == 0 || cchMatched == cchWanted)) {
             bSpaceAfter = cchMatched > 0;
         } else {
             bFailed = cchMatched == cchWanted ||
-                      FoldAscii(ch) !=
-                                  FoldAscii((unsigned char)pszWanted[cchMatched++]);
+                      FoldAscii(ch) != FoldAscii((unsigned char)pszWanted[cchMatched++]);
         }
     }
     bool Matches() const { return !bFailed && cchMatched == cchWanted; }
 };
 
-// Ends a copy of cch characters, chLast the last of them, whose first
-// cchRoom + 1 are in pszOut: one pair of matching quotes dropped, then cut to
-// cchRoom characters and terminated. Returns the length.
+// Ends a copy of cch characters, chLast the last of them, whose first cchRoom + 1 are in pszOut:
+// one pair of matching quotes dropped, then cut to cchRoom characters and terminated. Returns the
+// length.
 DWORD EndCopy(char* pszOut, size_t cchRoom, size_t cch, char chLast)
 {
-    if (cch >= 2 && (pszOut[0] == '"' || pszOut[0] == '\'') &&
-        chLast == pszOut[0]) {
+    if (cch >= 2 && (pszOut[0] == '"' || pszOut[0] == '\'') && chLast == pszOut[0]) {
         cch -= 2;
         memmove(pszOut, pszOut + 1, cch < cchRoom ? cch : cchRoom);
     }
@@ -76,17 +72,13 @@ DWORD EndCopy(char* pszOut, size_t cchRoom, size_t cch, char chLast)
 
 enum LineState { kLineStart, kSection, kKey, kValue, kSkip };
 
-// Looks for one key of one section in profile text fed in pieces of any
-// size, keeping only the current line's state. The value is copied into the
-// caller's buffer as it arrives, its terminator's place included.
+// Looks for one key of one section in profile text fed in pieces of any size, keeping only the
+// current line's state. The value is copied into the caller's buffer as it arrives, its
+// terminator's place included.
 class ProfileScanner {
 public:
-    ProfileScanner(const char* pszSection, const char* pszKey, char* pszOut,
-                   DWORD cchOut)
-        : m_section(pszSection),
-          m_key(pszKey),
-          m_pszOut(pszOut),
-          m_cchRoom(cchOut - 1)
+    ProfileScanner(const char* pszSection, const char* pszKey, char* pszOut, DWORD cchOut)
+        : m_section(pszSection), m_key(pszKey), m_pszOut(pszOut), m_cchRoom(cchOut - 1)
     {
         m_bInSection = m_section.cchWanted == 0;
         // An empty key name never names a value; Windows gives the default.
@@ -95,16 +87,15 @@ public:
 
     bool IsDone() const { return m_bDone; }
 
-    // Takes the next piece of text; false once the answer is known. A
-    // byte-order mark at the start of the first piece says how to read it.
+    // Takes the next piece of text; false once the answer is known. A byte-order mark at the start
+    // of the first piece says how to read it.
     bool Feed(const char* p, size_t cb)
     {
         if (m_bFirstPiece && cb >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
             p += 3;
             cb -= 3;
         } else if (m_bFirstPiece && cb >= 2 &&
-                   (memcmp(p, "\xFF\xFE", 2) == 0 ||
-                    memcmp(p, "\xFE\xFF", 2) == 0)) {
+                   (memcmp(p, "\xFF\xFE", 2) == 0 || memcmp(p, "\xFE\xFF", 2) == 0)) {
             m_bUtf16 = true;
             m_utf16.bBigEndian = p[0] == '\xFE';
             p += 2;
@@ -124,8 +115,8 @@ public:
         return !m_bDone;
     }
 
-    // Ends the text; writes the value or else the default (only trailing
-    // spaces dropped from it, as Windows does) and returns its length.
+    // Ends the text; writes the value or else the default (only trailing spaces dropped from it, as
+    // Windows does) and returns its length.
     DWORD Finish(const char* pszDefault)
     {
         unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
@@ -140,8 +131,7 @@ public:
         while (cch > 0 && pszDefault[cch - 1] == ' ')
             --cch;
         memcpy(m_pszOut, pszDefault, cch <= m_cchRoom ? cch : m_cchRoom + 1);
-        return EndCopy(m_pszOut, m_cchRoom, cch,
-                       cch ? pszDefault[cch - 1] : '\0');
+        return EndCopy(m_pszOut, m_cchRoom, cch, cch ? pszDefault[cch - 1] : '\0');
     }
 
 private:
@@ -154,9 +144,7 @@ private:
         if (m_state == kLineStart) {
             if (IsProfileSpace(ch))
                 return;
-            m_state = ch == '['                      ? kSection
-                      : (ch == ';' || !m_bInSection) ? kSkip
-                                                     : kKey;
+            m_state = ch == '[' ? kSection : (ch == ';' || !m_bInSection) ? kSkip : kKey;
             m_section.Restart();
             m_key.Restart();
             m_bBracket = false;
@@ -179,9 +167,9 @@ private:
         }
     }
 
-    // Leading white space is skipped, trailing white space dropped at the
-    // end of the line. A NUL ends the value as the caller's string shows it,
-    // white space before it included, as in Wine, which keeps the line whole.
+    // Leading white space is skipped, trailing white space dropped at the end of the line. A NUL
+    // ends the value as the caller's string shows it, white space before it included, as in Wine,
+    // which keeps the line whole.
     void AddValueByte(unsigned char ch)
     {
         if (m_bValueEnded || (m_cchSeen == 0 && IsProfileSpace(ch)))
@@ -207,8 +195,8 @@ private:
         if (m_state == kValue) {
             m_bFound = m_bDone = true;
         } else if (m_state == kKey && m_key.Matches()) {
-            // A key without '=' has no value, and only the first key of
-            // the name counts (as in Wine): the answer is the default.
+            // A key without '=' has no value, and only the first key of the name counts (as in
+            // Wine): the answer is the default.
             m_bDone = true;
         } else if (m_state == kSection && m_bBracket) {
             // The first section of the name ended without the key.
@@ -222,8 +210,8 @@ private:
     char* m_pszOut;
     size_t m_cchRoom, m_cchSeen = 0, m_cchTrimmed = 0;
     char m_chLast = 0;
-    // UTF-16 text, in either byte order, is parsed as the UTF-8 it stands
-    // for, the hosted layer's code page.
+    // UTF-16 text, in either byte order, is parsed as the UTF-8 it stands for, the hosted layer's
+    // code page.
     Utf16Decoder m_utf16 = {false, false, 0, 0};
     LineState m_state = kLineStart;
     bool m_bInSection, m_bDone, m_bFound = false, m_bFirstPiece = true;
@@ -233,9 +221,8 @@ private:
 
 }  // namespace
 
-DWORD GetProfileStringFromSource(LPCSTR pszSection, LPCSTR pszKey,
-                                 LPCSTR pszDefault, LPSTR pszOut, DWORD cchOut,
-                                 ProfileTextSource pfnSource, void* pContext)
+DWORD GetProfileStringFromSource(LPCSTR pszSection, LPCSTR pszKey, LPCSTR pszDefault, LPSTR pszOut,
+                                 DWORD cchOut, ProfileTextSource pfnSource, void* pContext)
 {
     if (pszOut == NULL || cchOut == 0)
         return 0;
@@ -245,8 +232,7 @@ DWORD GetProfileStringFromSource(LPCSTR pszSection, LPCSTR pszKey,
     }
     ProfileScanner scanner(pszSection, pszKey, pszOut, cchOut);
     size_t cb = 0;
-    for (const char* p; !scanner.IsDone() &&
-                        (p = pfnSource(pContext, &cb)) != NULL;)
+    for (const char* p; !scanner.IsDone() && (p = pfnSource(pContext, &cb)) != NULL;)
         scanner.Feed(p, cb);
     return scanner.Finish(pszDefault);
 }
@@ -270,11 +256,10 @@ const char* SupplyWholeText(void* pContext, size_t* pcb)
 
 }  // namespace
 
-DWORD GetProfileStringFromText(const char* pText, size_t cbText,
-                               LPCSTR pszSection, LPCSTR pszKey,
+DWORD GetProfileStringFromText(const char* pText, size_t cbText, LPCSTR pszSection, LPCSTR pszKey,
                                LPCSTR pszDefault, LPSTR pszOut, DWORD cchOut)
 {
     WholeText text = {pText != NULL ? pText : "", cbText};
-    return GetProfileStringFromSource(pszSection, pszKey, pszDefault, pszOut,
-                                      cchOut, SupplyWholeText, &text);
+    return GetProfileStringFromSource(pszSection, pszKey, pszDefault, pszOut, cchOut,
+                                      SupplyWholeText, &text);
 }

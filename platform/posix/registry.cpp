@@ -1,14 +1,11 @@
-// The registry calls over <prefix>/registry.reg: reading the file, the open
-// keys and what they see.
+// The registry calls over <prefix>/registry.reg: reading the file, the open keys and what they see.
 //
-// The file is read again at every open from a root key, so that a change
-// made by an installer is seen by the next check; a key opened from an open
-// key sees the registry as it was read then. A missing file is an empty
-// registry; one that cannot be read, is over 64 MiB, has no header or holds
-// a NUL byte is an unreadable one: every open answers ERROR_BADDB. Lines the
-// reader skips are named in the debugger output. At most 64 keys are open at
-// once; another open answers ERROR_NOT_ENOUGH_MEMORY, as does a failed
-// allocation.
+// The file is read again at every open from a root key, so that a change made by an installer is
+// seen by the next check; a key opened from an open key sees the registry as it was read then. A
+// missing file is an empty registry; one that cannot be read, is over 64 MiB, has no header or
+// holds a NUL byte is an unreadable one: every open answers ERROR_BADDB. Lines the reader skips are
+// named in the debugger output. At most 64 keys are open at once; another open answers
+// ERROR_NOT_ENOUGH_MEMORY, as does a failed allocation.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -29,8 +26,8 @@ const size_t kMaxOpenKeys = 64;
 const size_t kMaxFileSize = 64u << 20;
 const uintptr_t kFirstHandle = 0x52470000u;  // clear of NULL and the roots
 
-// A key as the calls see it: the reading of the file it was opened in, its
-// root, and its path, spelled as in that text ("" for the root itself).
+// A key as the calls see it: the reading of the file it was opened in, its root, and its path,
+// spelled as in that text ("" for the root itself).
 struct KeyView {
     RegistryText* pText;  // NULL: a free handle slot
     HKEY hRoot;
@@ -40,12 +37,10 @@ struct KeyView {
 
 KeyView g_openKeys[kMaxOpenKeys];
 
-// Reads the whole file at fd, whose status st gives, into a new block, up to
-// the size limit. The size is only a first guess, as the file may grow
-// meanwhile: reading goes on until it ends. NULL with the reason when it
-// cannot be read whole.
-char* ReadWholeFile(int fd, const struct stat& st, size_t* pcb,
-                    LSTATUS* pStatus)
+// Reads the whole file at fd, whose status st gives, into a new block, up to the size limit. The
+// size is only a first guess, as the file may grow meanwhile: reading goes on until it ends. NULL
+// with the reason when it cannot be read whole.
+char* ReadWholeFile(int fd, const struct stat& st, size_t* pcb, LSTATUS* pStatus)
 {
     *pStatus = ERROR_BADDB;
     if ((uint64_t)st.st_size > kMaxFileSize)
@@ -80,29 +75,24 @@ char* ReadWholeFile(int fd, const struct stat& st, size_t* pcb,
     return NULL;
 }
 
-// Names a line the reader skipped in the debugger output, so that a line
-// the registry does not take is never lost without a word.
+// Names a line the reader skipped in the debugger output, so that a line the registry does not take
+// is never lost without a word.
 void TraceSkippedLine(void*, size_t nLine, const char* pchLine, size_t cchLine)
 {
     char szTrace[160];
     int cchShown = cchLine < 100 ? (int)cchLine : 100;
-    (void)StringCchPrintfA(szTrace, sizeof(szTrace),
-                           "registry.reg line %lu skipped: %.*s%s",
-                           (unsigned long)nLine, cchShown, pchLine,
-                           cchLine > 100 ? "..." : "");
+    (void)StringCchPrintfA(szTrace, sizeof(szTrace), "registry.reg line %lu skipped: %.*s%s",
+                           (unsigned long)nLine, cchShown, pchLine, cchLine > 100 ? "..." : "");
     OutputDebugStringA(szTrace);
 }
 
-// True when st is the file the last reading named its skipped lines of, as
-// it was then: the file is read again at every open, but says each of its
-// faults once.
+// True when st is the file the last reading named its skipped lines of, as it was then: the file is
+// read again at every open, but says each of its faults once.
 bool WasTraced(const struct stat& st)
 {
     static struct stat s_traced;
-    bool bSame = st.st_dev == s_traced.st_dev &&
-                 st.st_ino == s_traced.st_ino &&
-                 st.st_size == s_traced.st_size &&
-                 st.st_mtim.tv_sec == s_traced.st_mtim.tv_sec &&
+    bool bSame = st.st_dev == s_traced.st_dev && st.st_ino == s_traced.st_ino &&
+                 st.st_size == s_traced.st_size && st.st_mtim.tv_sec == s_traced.st_mtim.tv_sec &&
                  st.st_mtim.tv_nsec == s_traced.st_mtim.tv_nsec;
     s_traced = st;
     return bSame;
@@ -123,18 +113,18 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
         return ReadRegistryText(NULL, 0, NULL, NULL, pStatus);
     }
     size_t cb = 0;
-    char* pBytes =
-        fstat(fd, &st) == 0 ? ReadWholeFile(fd, st, &cb, pStatus) : NULL;
+    char* pBytes = fstat(fd, &st) == 0 ? ReadWholeFile(fd, st, &cb, pStatus) : NULL;
     close(fd);
     if (pBytes == NULL)
         return NULL;
     bool bTrace = !WasTraced(st);
-    RegistryText* pText = ReadRegistryText(
-        pBytes, cb, bTrace ? TraceSkippedLine : NULL, NULL, pStatus);
+    RegistryText* pText =
+        ReadRegistryText(pBytes, cb, bTrace ? TraceSkippedLine : NULL, NULL, pStatus);
     free(pBytes);
     if (bTrace && *pStatus == ERROR_BADDB)
-        OutputDebugStringA("registry.reg has no regedit header or holds a NUL "
-                           "byte: no key is readable");
+        OutputDebugStringA(
+            "registry.reg has no regedit header or holds a NUL "
+            "byte: no key is readable");
     return pText;
 }
 
@@ -142,8 +132,8 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
 KeyView* FindOpenKey(HKEY hKey)
 {
     uintptr_t nOffset = (uintptr_t)hKey - kFirstHandle;
-    if ((uintptr_t)hKey < kFirstHandle || nOffset % 4 != 0 ||
-        nOffset / 4 >= kMaxOpenKeys || g_openKeys[nOffset / 4].pText == NULL)
+    if ((uintptr_t)hKey < kFirstHandle || nOffset % 4 != 0 || nOffset / 4 >= kMaxOpenKeys ||
+        g_openKeys[nOffset / 4].pText == NULL)
         return NULL;
     return &g_openKeys[nOffset / 4];
 }
@@ -163,8 +153,8 @@ LSTATUS ResolveKey(HKEY hKey, KeyView* pView)
     return ERROR_SUCCESS;
 }
 
-// Ends a call's view: a reading that no open key holds goes. The open keys
-// are the count of a reading's holders, so no other count is kept.
+// Ends a call's view: a reading that no open key holds goes. The open keys are the count of a
+// reading's holders, so no other count is kept.
 void ReleaseView(const KeyView& view)
 {
     for (const KeyView& open : g_openKeys)
@@ -173,8 +163,8 @@ void ReleaseView(const KeyView& view)
     FreeRegistryText(view.pText);
 }
 
-// The path of a key: an open key's path, and a subkey below it when one is
-// being opened, read as one text without copying either.
+// The path of a key: an open key's path, and a subkey below it when one is being opened, read as
+// one text without copying either.
 struct KeyPath {
     const char* pchBase;
     size_t cchBase;
@@ -212,16 +202,13 @@ bool IsAtOrBelow(const char* pch, size_t cch, const KeyPath& wanted)
 bool IsUnder(const RegistryLine& line, const KeyView& view)
 {
     KeyPath path = {view.pchPath, view.cchPath, "", view.cchPath};
-    return line.bKey && line.hRoot == view.hRoot &&
-           IsAtOrBelow(line.pchPath, line.cchPath, path);
+    return line.bKey && line.hRoot == view.hRoot && IsAtOrBelow(line.pchPath, line.cchPath, path);
 }
 
-// The subkey at the place where a sorted listing would show it: subkeys come
-// in the registry's own order, by upper-cased name, each once in its first
-// spelling. Each place is found by a pass for the least name after the
-// previous place's, so no list is built.
-bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName,
-                size_t* pcchName)
+// The subkey at the place where a sorted listing would show it: subkeys come in the registry's own
+// order, by upper-cased name, each once in its first spelling. Each place is found by a pass for
+// the least name after the previous place's, so no list is built.
+bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName, size_t* pcchName)
 {
     size_t iName = view.cchPath == 0 ? 0 : view.cchPath + 1;
     const char* pchLast = NULL;
@@ -234,14 +221,10 @@ bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName,
             if (!IsUnder(line, view) || line.cchPath <= iName)
                 continue;
             const char* pch = line.pchPath + iName;
-            const char* pEnd =
-                (const char*)memchr(pch, '\\', line.cchPath - iName);
-            size_t cch =
-                pEnd != NULL ? (size_t)(pEnd - pch) : line.cchPath - iName;
-            if ((pchLast == NULL ||
-                 CompareRegistryNames(pchLast, cchLast, pch, cch) < 0) &&
-                (pchBest == NULL ||
-                 CompareRegistryNames(pch, cch, pchBest, cchBest) < 0)) {
+            const char* pEnd = (const char*)memchr(pch, '\\', line.cchPath - iName);
+            size_t cch = pEnd != NULL ? (size_t)(pEnd - pch) : line.cchPath - iName;
+            if ((pchLast == NULL || CompareRegistryNames(pchLast, cchLast, pch, cch) < 0) &&
+                (pchBest == NULL || CompareRegistryNames(pch, cch, pchBest, cchBest) < 0)) {
                 pchBest = pch;
                 cchBest = cch;
             }
@@ -259,8 +242,8 @@ bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName,
 }  // namespace
 
 // Any access asked for is granted: the file has no security to check.
-LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
-                      REGSAM samDesired, PHKEY phkResult)
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                      PHKEY phkResult)
 {
     (void)ulOptions;
     (void)samDesired;
@@ -275,12 +258,11 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
     size_t cchSub = strlen(pszSub);
     KeyPath wanted = {view.pchPath, view.cchPath, pszSub,
                       view.cchPath + (view.cchPath > 0 && cchSub > 0) + cchSub};
-    // The key exists when some key line is at or below it (a root always
-    // does); its path is then spelled as that line spells it.
+    // The key exists when some key line is at or below it (a root always does); its path is then
+    // spelled as that line spells it.
     bool bExists = wanted.cch == 0;
     RegistryLine line;
-    for (size_t iNext = 0;
-         !bExists && NextRegistryLine(view.pText, &iNext, &line);) {
+    for (size_t iNext = 0; !bExists && NextRegistryLine(view.pText, &iNext, &line);) {
         bExists = line.bKey && line.hRoot == view.hRoot &&
                   IsAtOrBelow(line.pchPath, line.cchPath, wanted);
         if (bExists) {
@@ -303,11 +285,10 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
     return status;
 }
 
-// A NULL or empty name is the default value (@); a value written twice
-// answers its last data. On ERROR_MORE_DATA nothing is copied and *lpcbData
-// gives the size needed.
-LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
-                         LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+// A NULL or empty name is the default value (@); a value written twice answers its last data. On
+// ERROR_MORE_DATA nothing is copied and *lpcbData gives the size needed.
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                         LPBYTE lpData, LPDWORD lpcbData)
 {
     (void)lpReserved;
     if (lpData != NULL && lpcbData == NULL)
@@ -322,8 +303,7 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
     for (size_t iNext = 0; NextRegistryLine(view.pText, &iNext, &line);) {
         if (line.bKey)
             bInKey = line.hRoot == view.hRoot &&
-                     IsSameIgnoringCase(line.pchPath, line.cchPath,
-                                        view.pchPath, view.cchPath);
+                     IsSameIgnoringCase(line.pchPath, line.cchPath, view.pchPath, view.cchPath);
         else if (bInKey && IsRegistryValueNamed(line, pszName)) {
             found = line;
             bFound = true;
@@ -332,10 +312,8 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
     status = bFound ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     if (bFound) {
         DWORD dwType;
-        DWORD cbNeeded =
-            (DWORD)DecodeRegistryData(view.pText, found, &dwType, NULL, 0);
-        bool bFits =
-            lpData == NULL || lpcbData == NULL || *lpcbData >= cbNeeded;
+        DWORD cbNeeded = (DWORD)DecodeRegistryData(view.pText, found, &dwType, NULL, 0);
+        bool bFits = lpData == NULL || lpcbData == NULL || *lpcbData >= cbNeeded;
         if (lpType != NULL)
             *lpType = dwType;
         if (lpData != NULL && bFits)
@@ -348,11 +326,10 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
     return status;
 }
 
-// A name that does not fit writes nothing and leaves *lpcchName as it was.
-// Keys have no class here: a class asked for is "". No time is written.
-LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                      LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                      PFILETIME lpftLastWriteTime)
+// A name that does not fit writes nothing and leaves *lpcchName as it was. Keys have no class here:
+// a class asked for is "". No time is written.
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                      LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
 {
     (void)lpReserved;
     (void)lpftLastWriteTime;

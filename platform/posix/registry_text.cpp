@@ -1,5 +1,5 @@
-// The text of a registry file: checking it, keeping its lines, and decoding
-// their names and data. No file is read here; registry.cpp reads the file.
+// The text of a registry file: checking it, keeping its lines, and decoding their names and data.
+// No file is read here; registry.cpp reads the file.
 #include "platform/posix/registry_text.h"
 
 #include <stdint.h>
@@ -30,10 +30,8 @@ const struct {
 HKEY FindRegistryRoot(const char* pchName, size_t cchName)
 {
     for (const auto& root : kRoots)
-        if (IsSameIgnoringCase(pchName, cchName, root.pszName,
-                               strlen(root.pszName)) ||
-            IsSameIgnoringCase(pchName, cchName, root.pszShortName,
-                               strlen(root.pszShortName)))
+        if (IsSameIgnoringCase(pchName, cchName, root.pszName, strlen(root.pszName)) ||
+            IsSameIgnoringCase(pchName, cchName, root.pszShortName, strlen(root.pszShortName)))
             return root.hRoot;
     return NULL;
 }
@@ -60,8 +58,8 @@ bool IsText(const char* p, size_t cch, const char* pszText)
     return strlen(pszText) == cch && memcmp(p, pszText, cch) == 0;
 }
 
-// Counts every byte put and stores those that fit the caller's buffer, so
-// that one pass both sizes and, given room, writes.
+// Counts every byte put and stores those that fit the caller's buffer, so that one pass both sizes
+// and, given room, writes.
 struct ByteWriter {
     BYTE* pOut;
     size_t cbOut;
@@ -75,14 +73,12 @@ void Put(ByteWriter* pWriter, unsigned char ch)
     pWriter->cbPut++;
 }
 
-// Puts out the UTF-8 that one more byte of UTF-16LE text completes; with
-// bEnd, ends that text instead.
-void PutUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, bool bEnd,
-                  ByteWriter* pWriter)
+// Puts out the UTF-8 that one more byte of UTF-16LE text completes; with bEnd, ends that text
+// instead.
+void PutUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, bool bEnd, ByteWriter* pWriter)
 {
     unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
-    size_t cb = bEnd ? EndUtf16(pDecoder, utf8)
-                     : DecodeUtf16Byte(pDecoder, ch, utf8);
+    size_t cb = bEnd ? EndUtf16(pDecoder, utf8) : DecodeUtf16Byte(pDecoder, ch, utf8);
     for (size_t i = 0; i < cb; ++i)
         Put(pWriter, utf8[i]);
 }
@@ -94,17 +90,17 @@ size_t SkipBlanks(const char* s, size_t cch, size_t i)
     return i;
 }
 
-// True when s[i..cch) holds nothing but blanks and perhaps a comment: what
-// may follow a value's data on its line.
+// True when s[i..cch) holds nothing but blanks and perhaps a comment: what may follow a value's
+// data on its line.
 bool IsRestOfLineEmpty(const char* s, size_t cch, size_t i)
 {
     i = SkipBlanks(s, cch, i);
     return i == cch || s[i] == ';';
 }
 
-// The character an escape stands for, as regedit writes them: \\, \", \n
-// and \r; any other character after a backslash stands for itself. False
-// for \0 and a backslash ending the text, which regedit refuses.
+// The character an escape stands for, as regedit writes them: \\, \", \n and \r; any other
+// character after a backslash stands for itself. False for \0 and a backslash ending the text,
+// which regedit refuses.
 bool Unescape(char chEscaped, char* pch)
 {
     if (chEscaped == '0')
@@ -118,8 +114,8 @@ bool Unescape(char chEscaped, char* pch)
     return true;
 }
 
-// Reads the quoted text at s[*pi], escapes turned into their characters.
-// *pi ends after the closing quote.
+// Reads the quoted text at s[*pi], escapes turned into their characters. *pi ends after the closing
+// quote.
 bool ReadQuoted(const char* s, size_t cch, size_t* pi, ByteWriter* pWriter)
 {
     size_t i = *pi;
@@ -139,34 +135,28 @@ bool ReadQuoted(const char* s, size_t cch, size_t* pi, ByteWriter* pWriter)
 }
 
 // Reads 1 to nMaxDigits hex digits at s[*pi].
-bool ReadHex(const char* s, size_t cch, size_t* pi, size_t nMaxDigits,
-             uint32_t* pn)
+bool ReadHex(const char* s, size_t cch, size_t* pi, size_t nMaxDigits, uint32_t* pn)
 {
     size_t iFirst = *pi, i = *pi;
     for (*pn = 0; i < cch && IsHexDigit(s[i]); ++i)
-        *pn = *pn * 16 + (s[i] <= '9'
-                              ? s[i] - '0'
-                              : FoldAscii((unsigned char)s[i]) - 'A' + 10);
+        *pn = *pn * 16 + (s[i] <= '9' ? s[i] - '0' : FoldAscii((unsigned char)s[i]) - 'A' + 10);
     *pi = i;
     return i > iFirst && i - iFirst <= nMaxDigits;
 }
 
 enum DataVerdict { kBadData, kDataEnds, kDataContinues };
 
-// Reads hex bytes "aa,bb,..." from s[i] (a trailing comma allowed), each
-// put out as it is or, with pDecoder, as UTF-16LE text turned into UTF-8.
-// A backslash after the last comma continues the data on the next line.
-// *piEnd is where the bytes end, blanks and comment left out.
-DataVerdict ReadHexBytes(const char* s, size_t cch, size_t i,
-                         Utf16Decoder* pDecoder, ByteWriter* pWriter,
-                         size_t* piEnd)
+// Reads hex bytes "aa,bb,..." from s[i] (a trailing comma allowed), each put out as it is or, with
+// pDecoder, as UTF-16LE text turned into UTF-8. A backslash after the last comma continues the data
+// on the next line. *piEnd is where the bytes end, blanks and comment left out.
+DataVerdict ReadHexBytes(const char* s, size_t cch, size_t i, Utf16Decoder* pDecoder,
+                         ByteWriter* pWriter, size_t* piEnd)
 {
     uint32_t n = 0;
     for (*piEnd = i;; *piEnd = ++i) {
         i = SkipBlanks(s, cch, i);
         if (i < cch && s[i] == '\\')
-            return IsRestOfLineEmpty(s, cch, i + 1) ? kDataContinues
-                                                     : kBadData;
+            return IsRestOfLineEmpty(s, cch, i + 1) ? kDataContinues : kBadData;
         if (i == cch || s[i] == ';')
             return kDataEnds;
         if (!ReadHex(s, cch, &i, 2, &n))
@@ -182,13 +172,12 @@ DataVerdict ReadHexBytes(const char* s, size_t cch, size_t i,
     }
 }
 
-// Reads the data after '=': "text", dword:n, hex:aa,bb,... or
-// hex(N):aa,bb,..., putting out the bytes handed out; a comment may follow.
-// In a version 5.00 file, text types written in hex are UTF-16LE and are
-// handed out as UTF-8, as the ANSI calls hand out text. *piEnd is where the
-// data ends on its line.
-DataVerdict ReadData(const char* s, size_t cch, bool bVersion5,
-                     DWORD* pdwType, ByteWriter* pWriter, size_t* piEnd)
+// Reads the data after '=': "text", dword:n, hex:aa,bb,... or hex(N):aa,bb,..., putting out the
+// bytes handed out; a comment may follow. In a version 5.00 file, text types written in hex are
+// UTF-16LE and are handed out as UTF-8, as the ANSI calls hand out text. *piEnd is where the data
+// ends on its line.
+DataVerdict ReadData(const char* s, size_t cch, bool bVersion5, DWORD* pdwType, ByteWriter* pWriter,
+                     size_t* piEnd)
 {
     size_t i = 0;
     uint32_t n = 0;
@@ -222,19 +211,16 @@ DataVerdict ReadData(const char* s, size_t cch, bool bVersion5,
     if (i >= cch || s[i++] != ':')
         return kBadData;
     DWORD t = *pdwType;
-    bool bText =
-        bVersion5 && (t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ);
+    bool bText = bVersion5 && (t == REG_SZ || t == REG_EXPAND_SZ || t == REG_MULTI_SZ);
     Utf16Decoder decoder = {false, false, 0, 0};
-    DataVerdict verdict = ReadHexBytes(s, cch, i, bText ? &decoder : NULL,
-                                       pWriter, piEnd);
+    DataVerdict verdict = ReadHexBytes(s, cch, i, bText ? &decoder : NULL, pWriter, piEnd);
     if (bText)
         PutUtf16Byte(&decoder, 0, true, pWriter);
     return verdict;
 }
 
 // Reads "[ROOT\path]" or "[-ROOT\path]"; each path component needs a name.
-bool ReadKeyLine(const char* s, size_t cch, RegistryLine* pLine,
-                 bool* pbDeletion)
+bool ReadKeyLine(const char* s, size_t cch, RegistryLine* pLine, bool* pbDeletion)
 {
     *pbDeletion = cch >= 2 && s[1] == '-';
     if (cch < 3 || s[cch - 1] != ']')
@@ -280,19 +266,16 @@ bool ReadValueLine(const char* s, size_t cch, RegistryLine* pLine)
 
 enum LineVerdict { kSkipped, kDropped, kKept, kContinued };
 
-// Where values go: to the key above them, nowhere after a deleted key (an
-// export never holds such values), and nowhere but skipped before any key
-// or after a key regedit could not create.
+// Where values go: to the key above them, nowhere after a deleted key (an export never holds such
+// values), and nowhere but skipped before any key or after a key regedit could not create.
 enum KeyState { kNoKey, kKeyOpen, kKeyDeleted };
 
-// Checks one line after the header (blanks trimmed) as regedit imports it,
-// and cuts it to what is kept of it: a key line's text after its last ']',
-// a value's comment, a hex value's closing backslash. Comments ('#' too),
-// blank lines, deletions and the values of deleted keys are dropped; any
-// other line regedit would not take is skipped. A skipped key line leaves
-// the key above it open, as in regedit.
-LineVerdict CheckLine(char* s, size_t* pcch, bool bVersion5,
-                      KeyState* pKeyState)
+// Checks one line after the header (blanks trimmed) as regedit imports it, and cuts it to what is
+// kept of it: a key line's text after its last ']', a value's comment, a hex value's closing
+// backslash. Comments ('#' too), blank lines, deletions and the values of deleted keys are dropped;
+// any other line regedit would not take is skipped. A skipped key line leaves the key above it
+// open, as in regedit.
+LineVerdict CheckLine(char* s, size_t* pcch, bool bVersion5, KeyState* pKeyState)
 {
     size_t cch = *pcch;
     RegistryLine line;
@@ -325,21 +308,18 @@ LineVerdict CheckLine(char* s, size_t* pcch, bool bVersion5,
     ByteWriter nowhere = {NULL, 0, 0};
     DWORD dwType;
     size_t iEnd = 0;
-    DataVerdict verdict = ReadData(line.pchData, line.cchData, bVersion5,
-                                   &dwType, &nowhere, &iEnd);
+    DataVerdict verdict = ReadData(line.pchData, line.cchData, bVersion5, &dwType, &nowhere, &iEnd);
     *pcch = (size_t)(line.pchData - s) + iEnd;
     if (verdict == kBadData)
         return kSkipped;
     return verdict == kDataContinues ? kContinued : kKept;
 }
 
-// Turns the file's text, in place, into the lines that are kept, checking
-// each: the header first, then each line as regedit imports it, a hex value
-// with the lines it continues on. Lines end at CR LF, LF or a lone CR, as
-// regedit reads them. Lines only ever get shorter, so each is written at or
+// Turns the file's text, in place, into the lines that are kept, checking each: the header first,
+// then each line as regedit imports it, a hex value with the lines it continues on. Lines end at CR
+// LF, LF or a lone CR, as regedit reads them. Lines only ever get shorter, so each is written at or
 // before the place it was read from. False without a header.
-bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped,
-               void* pContext)
+bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped, void* pContext)
 {
     char* s = pText->pchLines;
     size_t cch = pText->cch, cchKept = 0, cchLogical = 0, nLine = 0;
@@ -354,14 +334,11 @@ bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped,
         while (iLast > iFirst && IsBlank(s[iLast - 1]))
             --iLast;
         if (iEnd < cch)
-            iEnd += s[iEnd] == '\r' && iEnd + 1 < cch && s[iEnd + 1] == '\n'
-                        ? 2
-                        : 1;
+            iEnd += s[iEnd] == '\r' && iEnd + 1 < cch && s[iEnd + 1] == '\n' ? 2 : 1;
         ++nLine;
         if (!bHeader) {
             pText->bVersion5 = IsText(s + iFirst, iLast - iFirst, kHeader5);
-            if (!pText->bVersion5 &&
-                !IsText(s + iFirst, iLast - iFirst, kHeader4))
+            if (!pText->bVersion5 && !IsText(s + iFirst, iLast - iFirst, kHeader4))
                 return false;
             bHeader = true;
             continue;
@@ -369,17 +346,15 @@ bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped,
         char* pLogical = s + cchKept;
         LineVerdict verdict = kKept;
         if (cchLogical > 0) {
-            // Hex data going on: blank and comment lines are passed over; a
-            // line that does not go on with a hex digit ends the value
-            // unread, and is lost with it, as in regedit.
+            // Hex data going on: blank and comment lines are passed over; a line that does not go
+            // on with a hex digit ends the value unread, and is lost with it, as in regedit.
             if (iFirst == iLast || s[iFirst] == ';')
                 continue;
             ByteWriter nowhere = {NULL, 0, 0};
             size_t iDataEnd = iFirst;
-            DataVerdict data =
-                IsHexDigit(s[iFirst])
-                    ? ReadHexBytes(s, iLast, iFirst, NULL, &nowhere, &iDataEnd)
-                    : kBadData;
+            DataVerdict data = IsHexDigit(s[iFirst])
+                                   ? ReadHexBytes(s, iLast, iFirst, NULL, &nowhere, &iDataEnd)
+                                   : kBadData;
             if (data == kBadData) {
                 if (pfnSkipped != NULL) {
                     pfnSkipped(pContext, nLogical, pLogical, cchLogical);
@@ -397,8 +372,7 @@ bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped,
             cchLogical = iLast - iFirst;
             memmove(pLogical, s + iFirst, cchLogical);
             size_t cchLine = cchLogical;
-            verdict = CheckLine(pLogical, &cchLogical, pText->bVersion5,
-                                &keyState);
+            verdict = CheckLine(pLogical, &cchLogical, pText->bVersion5, &keyState);
             if (verdict == kSkipped && pfnSkipped != NULL)
                 pfnSkipped(pContext, nLine, pLogical, cchLine);
             if (verdict == kContinued)
@@ -434,18 +408,14 @@ int CompareRegistryNames(const char* a, size_t cchA, const char* b, size_t cchB)
 {
     for (size_t i = 0; i < cchA && i < cchB; ++i)
         if (FoldAscii((unsigned char)a[i]) != FoldAscii((unsigned char)b[i]))
-            return FoldAscii((unsigned char)a[i]) <
-                           FoldAscii((unsigned char)b[i])
-                       ? -1
-                       : 1;
+            return FoldAscii((unsigned char)a[i]) < FoldAscii((unsigned char)b[i]) ? -1 : 1;
     if (cchA == cchB)
         return 0;
     return cchA < cchB ? -1 : 1;
 }
 
-RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
-                               RegistryLineSkipped pfnSkipped, void* pContext,
-                               LSTATUS* pStatus)
+RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineSkipped pfnSkipped,
+                               void* pContext, LSTATUS* pStatus)
 {
     bool bUtf16 = cbBytes >= 2 && memcmp(pBytes, "\xFF\xFE", 2) == 0;
     size_t iFirst = bUtf16 ? 2 : 0;
@@ -468,8 +438,8 @@ RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
     if (bUtf16)
         PutUtf16Byte(&decoder, 0, true, &writer);
     pText->cch = writer.cbPut;
-    // A text export never holds a NUL: this is a binary file, or UTF-16
-    // without its byte-order mark.
+    // A text export never holds a NUL: this is a binary file, or UTF-16 without its byte-order
+    // mark.
     if (memchr(pText->pchLines, '\0', pText->cch) != NULL ||
         !KeepLines(pText, pfnSkipped, pContext)) {
         FreeRegistryText(pText);
@@ -484,14 +454,12 @@ void FreeRegistryText(RegistryText* pText)
     free(pText);
 }
 
-bool NextRegistryLine(const RegistryText* pText, size_t* piNext,
-                      RegistryLine* pLine)
+bool NextRegistryLine(const RegistryText* pText, size_t* piNext, RegistryLine* pLine)
 {
     if (*piNext >= pText->cch)
         return false;
     const char* s = pText->pchLines + *piNext;
-    size_t cch =
-        (size_t)((const char*)memchr(s, '\n', pText->cch - *piNext) - s);
+    size_t cch = (size_t)((const char*)memchr(s, '\n', pText->cch - *piNext) - s);
     *piNext += cch + 1;
     bool bDeletion;
     // Every line kept was checked, so it reads as it did then.
@@ -513,8 +481,8 @@ bool IsRegistryValueNamed(const RegistryLine& line, const char* pszName)
         // Every line kept was checked: its escapes are good.
         if (ch == '\\')
             (void)Unescape(line.pchName[++i], &ch);
-        if (cch >= cchName || FoldAscii((unsigned char)ch) !=
-                                  FoldAscii((unsigned char)pszName[cch]))
+        if (cch >= cchName ||
+            FoldAscii((unsigned char)ch) != FoldAscii((unsigned char)pszName[cch]))
             return false;
     }
     return cch == cchName;
@@ -529,12 +497,11 @@ size_t DecodeRegistryName(const RegistryLine& line, char* pOut, size_t cbOut)
     return writer.cbPut;
 }
 
-size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line,
-                          DWORD* pdwType, BYTE* pOut, size_t cbOut)
+size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line, DWORD* pdwType,
+                          BYTE* pOut, size_t cbOut)
 {
     ByteWriter writer = {pOut, cbOut, 0};
     size_t iEnd;
-    (void)ReadData(line.pchData, line.cchData, pText->bVersion5, pdwType,
-                   &writer, &iEnd);
+    (void)ReadData(line.pchData, line.cchData, pText->bVersion5, pdwType, &writer, &iEnd);
     return writer.cbPut;
 }

@@ -1,37 +1,30 @@
-// The text of a registry file, in the format regedit exports. No system call
-// is made here: registry.cpp reads <prefix>/registry.reg and hands over its
-// bytes.
+// The text of a registry file, in the format regedit exports. No system call is made here:
+// registry.cpp reads <prefix>/registry.reg and hands over its bytes.
 //
-// A text is read as Wine's regedit imports a file: it starts with the line
-// "Windows Registry Editor Version 5.00" or "REGEDIT4", else nothing of it
-// is read; after that, a line regedit would skip is skipped, named to the
-// caller, and the rest stands. What is kept is one line per key and per
-// value that exists, in UTF-8, trimmed, cut before any comment and with a
-// hex value's continued lines joined. Lookups walk these lines; a value's
-// name and data are decoded only when asked for, into the caller's buffer.
+// A text is read as Wine's regedit imports a file: it starts with the line "Windows Registry Editor
+// Version 5.00" or "REGEDIT4", else nothing of it is read; after that, a line regedit would skip is
+// skipped, named to the caller, and the rest stands. What is kept is one line per key and per value
+// that exists, in UTF-8, trimmed, cut before any comment and with a hex value's continued lines
+// joined. Lookups walk these lines; a value's name and data are decoded only when asked for, into
+// the caller's buffer.
 //
-// Bytes are UTF-8 (with or without a byte-order mark) or ANSI, both taken as
-// they are, or UTF-16LE with a byte-order mark, turned into UTF-8 as text.h
-// says. Lines end at CR LF, LF or CR. Keys are written in full,
-// "[HKEY_LOCAL_MACHINE\Software\X]" (HKLM, HKCU, HKCR, HKU and HKCC too),
-// the name running to the last ']'; a key also exists as the parent of a
-// deeper key. Values are "name"="text" (\n and \r stand for LF and CR, any
-// other character after a backslash for itself; \0 is refused), then
-// "name"=dword:1-8 hex digits, "name"=hex:aa,bb,... and hex(N):..., going
-// on over lines after a trailing ",\"; @ names the default value; ';'
-// starts a comment after the data. Under the 5.00 header, hex(1), hex(2)
-// and hex(7) data are UTF-16LE and are handed out as UTF-8, as the ANSI
-// calls hand out text. Names compare ignoring ASCII case; a key or value
-// written twice is merged, the later value winning.
+// Bytes are UTF-8 (with or without a byte-order mark) or ANSI, both taken as they are, or UTF-16LE
+// with a byte-order mark, turned into UTF-8 as text.h says. Lines end at CR LF, LF or CR. Keys are
+// written in full, "[HKEY_LOCAL_MACHINE\Software\X]" (HKLM, HKCU, HKCR, HKU and HKCC too), the name
+// running to the last ']'; a key also exists as the parent of a deeper key. Values are
+// "name"="text" (\n and \r stand for LF and CR, any other character after a backslash for itself;
+// \0 is refused), then "name"=dword:1-8 hex digits, "name"=hex:aa,bb,... and hex(N):..., going on
+// over lines after a trailing ",\"; @ names the default value; ';' starts a comment after the data.
+// Under the 5.00 header, hex(1), hex(2) and hex(7) data are UTF-16LE and are handed out as UTF-8,
+// as the ANSI calls hand out text. Names compare ignoring ASCII case; a key or value written twice
+// is merged, the later value winning.
 //
-// Lines starting with ';' or '#' are comments. Deletions ("[-KEY]" and
-// "name"=-) are dropped, with the values under a deleted key: the file
-// describes what exists, and an export never holds them. Skipped are any
-// other line, a key with an unknown root or an empty path component (with
-// the values under it), a value before any key, and a "[" line without ']'
-// (which leaves the key above it open, as in regedit). Names longer than
-// Windows' 255 characters are kept whole; they only fail to fit a caller's
-// buffer. A NUL byte makes the text unreadable.
+// Lines starting with ';' or '#' are comments. Deletions ("[-KEY]" and "name"=-) are dropped, with
+// the values under a deleted key: the file describes what exists, and an export never holds them.
+// Skipped are any other line, a key with an unknown root or an empty path component (with the
+// values under it), a value before any key, and a "[" line without ']' (which leaves the key above
+// it open, as in regedit). Names longer than Windows' 255 characters are kept whole; they only fail
+// to fit a caller's buffer. A NUL byte makes the text unreadable.
 #ifndef ROMGATE_POSIX_REGISTRY_TEXT_H
 #define ROMGATE_POSIX_REGISTRY_TEXT_H
 
@@ -46,23 +39,19 @@ struct RegistryText {
     char* pchLines;
 };
 
-// Told of each line skipped: its number (the file's first line is 1) and
-// its text, trimmed.
-typedef void (*RegistryLineSkipped)(void* pContext, size_t nLine,
-                                    const char* pchLine, size_t cchLine);
+// Told of each line skipped: its number (the file's first line is 1) and its text, trimmed.
+typedef void (*RegistryLineSkipped)(void* pContext, size_t nLine, const char* pchLine,
+                                    size_t cchLine);
 
-// Checks the bytes of a registry file and keeps them as lines, telling
-// pfnSkipped (unless NULL) of each line skipped; pBytes NULL (and cbBytes 0)
-// is no file, an empty registry. NULL and *pStatus ERROR_BADDB without a
-// header or with a NUL byte, ERROR_NOT_ENOUGH_MEMORY when memory runs out.
-RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes,
-                               RegistryLineSkipped pfnSkipped, void* pContext,
-                               LSTATUS* pStatus);
+// Checks the bytes of a registry file and keeps them as lines, telling pfnSkipped (unless NULL) of
+// each line skipped; pBytes NULL (and cbBytes 0) is no file, an empty registry. NULL and *pStatus
+// ERROR_BADDB without a header or with a NUL byte, ERROR_NOT_ENOUGH_MEMORY when memory runs out.
+RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineSkipped pfnSkipped,
+                               void* pContext, LSTATUS* pStatus);
 
 void FreeRegistryText(RegistryText* pText);
 
-// One line of a text: a key, "[ROOT\path]", or a value of the key above it,
-// "name"=data or @=data.
+// One line of a text: a key, "[ROOT\path]", or a value of the key above it, "name"=data or @=data.
 struct RegistryLine {
     bool bKey;
     HKEY hRoot;           // a key's root
@@ -75,32 +64,28 @@ struct RegistryLine {
 };
 
 // The line at *piNext, which then moves to the next; false after the last.
-bool NextRegistryLine(const RegistryText* pText, size_t* piNext,
-                      RegistryLine* pLine);
+bool NextRegistryLine(const RegistryText* pText, size_t* piNext, RegistryLine* pLine);
 
-// The predefined key a key line's root names ("HKEY_LOCAL_MACHINE", or
-// "HKLM" and the like), ignoring case; NULL for none.
+// The predefined key a key line's root names ("HKEY_LOCAL_MACHINE", or "HKLM" and the like),
+// ignoring case; NULL for none.
 HKEY FindRegistryRoot(const char* pchName, size_t cchName);
 
 // True for the predefined keys a registry file can name.
 bool IsRegistryRoot(HKEY hKey);
 
-// The registry's own order of names, by upper-cased bytes, as Windows sorts
-// subkeys: negative when a comes first, 0 for the same name, else positive.
-int CompareRegistryNames(const char* a, size_t cchA, const char* b,
-                         size_t cchB);
+// The registry's own order of names, by upper-cased bytes, as Windows sorts subkeys: negative when
+// a comes first, 0 for the same name, else positive.
+int CompareRegistryNames(const char* a, size_t cchA, const char* b, size_t cchB);
 
 // True when a value's name is pszName ("" for the default value).
 bool IsRegistryValueNamed(const RegistryLine& line, const char* pszName);
 
-// Decodes a value's name; writes at most cbOut bytes, no terminator, and
-// gives the name's length.
+// Decodes a value's name; writes at most cbOut bytes, no terminator, and gives the name's length.
 size_t DecodeRegistryName(const RegistryLine& line, char* pOut, size_t cbOut);
 
-// Decodes a value's data: its type, and the bytes handed out (a text's
-// terminator included), of which at most cbOut are written to pOut. Gives
-// the data's size.
-size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line,
-                          DWORD* pdwType, BYTE* pOut, size_t cbOut);
+// Decodes a value's data: its type, and the bytes handed out (a text's terminator included), of
+// which at most cbOut are written to pOut. Gives the data's size.
+size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line, DWORD* pdwType,
+                          BYTE* pOut, size_t cbOut);
 
 #endif  // ROMGATE_POSIX_REGISTRY_TEXT_H

@@ -1,5 +1,5 @@
-// Bounded formatting as Windows' <strsafe.h> gives it: the text is always
-// terminated, and one that does not fit whole is cut and reported.
+// Bounded formatting as Windows' <strsafe.h> gives it: the text is always terminated, and one that
+// does not fit whole is cut and reported.
 #include <stdarg.h>
 #include <stdio.h>
 

@@ -37,8 +37,8 @@ DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize)
         memcpy(lpFilename, szPath, cch + 1);
         return (DWORD)cch;
     }
-    // Too small: as Windows does since Vista, a cut path that is still
-    // terminated, the buffer's size as the answer, and the reason.
+    // Too small: as Windows does since Vista, a cut path that is still terminated, the buffer's
+    // size as the answer, and the reason.
     SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);
     if (nSize == 0)
         return 0;
@@ -50,16 +50,15 @@ DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize)
 UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
     static const char kWindowsDirectory[] = "C:\\windows";
-    // Too small: nothing is written and the size needed, with the
-    // terminator, is the answer.
+    // Too small: nothing is written and the size needed, with the terminator, is the answer.
     if (lpBuffer == NULL || uSize < sizeof(kWindowsDirectory))
         return sizeof(kWindowsDirectory);
     memcpy(lpBuffer, kWindowsDirectory, sizeof(kWindowsDirectory));
     return sizeof(kWindowsDirectory) - 1;
 }
 
-// Text here is UTF-8, which has no double-byte lead bytes: a 0x5C byte is
-// always a backslash of its own.
+// Text here is UTF-8, which has no double-byte lead bytes: a 0x5C byte is always a backslash of its
+// own.
 BOOL IsDBCSLeadByte(BYTE)
 {
     return FALSE;

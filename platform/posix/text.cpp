@@ -28,8 +28,7 @@ bool IsSameIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB)
     return true;
 }
 
-size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch,
-                       unsigned char* pOut)
+size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, unsigned char* pOut)
 {
     if (!pDecoder->bHaveFirstByte) {
         pDecoder->chFirstByte = ch;
@@ -37,15 +36,13 @@ size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch,
         return 0;
     }
     pDecoder->bHaveFirstByte = false;
-    unsigned int unit = pDecoder->bBigEndian
-                            ? (unsigned int)pDecoder->chFirstByte << 8 | ch
-                            : (unsigned int)ch << 8 | pDecoder->chFirstByte;
+    unsigned int unit = pDecoder->bBigEndian ? (unsigned int)pDecoder->chFirstByte << 8 | ch
+                                             : (unsigned int)ch << 8 | pDecoder->chFirstByte;
     unsigned int nHigh = pDecoder->nHighSurrogate;
     pDecoder->nHighSurrogate = 0;
     bool bLow = unit >= 0xDC00 && unit <= 0xDFFF;
     if (nHigh != 0 && bLow)
-        return PutUtf8(0x10000 + ((nHigh - 0xD800) << 10) + (unit - 0xDC00),
-                       pOut);
+        return PutUtf8(0x10000 + ((nHigh - 0xD800) << 10) + (unit - 0xDC00), pOut);
     size_t cb = nHigh != 0 ? PutUtf8(kReplacement, pOut) : 0;
     if (unit >= 0xD800 && unit <= 0xDBFF)
         pDecoder->nHighSurrogate = unit;

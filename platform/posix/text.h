@@ -1,12 +1,12 @@
-// The text rules both file readers share: ASCII case folding, blanks, and
-// UTF-16 turned into UTF-8, the hosted layer's code page, a byte at a time.
+// The text rules both file readers share: ASCII case folding, blanks, and UTF-16 turned into UTF-8,
+// the hosted layer's code page, a byte at a time.
 #ifndef ROMGATE_POSIX_TEXT_H
 #define ROMGATE_POSIX_TEXT_H
 
 #include <stddef.h>
 
-// ASCII upper case; every other byte, those of UTF-8 sequences included, is
-// left as it is, as Windows folds names in a UTF-8 code page.
+// ASCII upper case; every other byte, those of UTF-8 sequences included, is left as it is, as
+// Windows folds names in a UTF-8 code page.
 inline unsigned char FoldAscii(unsigned char ch)
 {
     return (ch >= 'a' && ch <= 'z') ? (unsigned char)(ch - 'a' + 'A') : ch;
@@ -18,18 +18,16 @@ inline bool IsBlank(char ch)
     return ch == ' ' || ch == '\t';
 }
 
-// True when the cchA bytes at a and the cchB bytes at b are the same name,
-// ignoring ASCII case.
+// True when the cchA bytes at a and the cchB bytes at b are the same name, ignoring ASCII case.
 bool IsSameIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB);
 
-// The most UTF-8 bytes one UTF-16 byte can complete: a surrogate left alone
-// (3 bytes) and the character after it (3 more).
+// The most UTF-8 bytes one UTF-16 byte can complete: a surrogate left alone (3 bytes) and the
+// character after it (3 more).
 #define UTF8_PER_UTF16_BYTE_MAX 6
 
-// UTF-16 text arriving a byte at a time, in either byte order. A surrogate
-// without its partner stands for U+FFFD, as Windows converts it; an odd last
-// byte is no character and is dropped. Start it zeroed, bBigEndian set for
-// text whose byte-order mark is FE FF.
+// UTF-16 text arriving a byte at a time, in either byte order. A surrogate without its partner
+// stands for U+FFFD, as Windows converts it; an odd last byte is no character and is dropped. Start
+// it zeroed, bBigEndian set for text whose byte-order mark is FE FF.
 struct Utf16Decoder {
     bool bBigEndian;
     bool bHaveFirstByte;
@@ -37,10 +35,9 @@ struct Utf16Decoder {
     unsigned int nHighSurrogate;  // waiting for its low half, or 0
 };
 
-// Takes one byte; puts into pOut (room for UTF8_PER_UTF16_BYTE_MAX bytes)
-// the UTF-8 of the characters it completes, and gives their count.
-size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch,
-                       unsigned char* pOut);
+// Takes one byte; puts into pOut (room for UTF8_PER_UTF16_BYTE_MAX bytes) the UTF-8 of the
+// characters it completes, and gives their count.
+size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, unsigned char* pOut);
 
 // Ends the text: a high surrogate still waiting is put out as U+FFFD.
 size_t EndUtf16(Utf16Decoder* pDecoder, unsigned char* pOut);
