@@ -7,39 +7,23 @@
 
 namespace {
 
-// A bounded writer over the caller's argument storage.
-struct ArgumentWriter {
-    char* pBuffer;
-    size_t cbBuffer;
-    size_t cbUsed;
-    bool bOverflow;
-};
-
-void Put(ArgumentWriter* pWriter, char ch)
-{
-    if (pWriter->cbUsed < pWriter->cbBuffer)
-        pWriter->pBuffer[pWriter->cbUsed++] = ch;
-    else
-        pWriter->bOverflow = true;
-}
-
 // Copies the program name, the first token: quotes only group, backslashes are plain characters (a
 // path such as C:\dir\ must survive). Gives back where the rest of the line starts.
-const char* ParseProgramName(const char* p, ArgumentWriter* pWriter)
+const char* ParseProgramName(const char* p, ByteWriter* pWriter)
 {
     bool bInQuotes = false;
     for (; *p != '\0' && (bInQuotes || !IsBlank(*p)); p++) {
         if (*p == '"')
             bInQuotes = !bInQuotes;
         else
-            Put(pWriter, *p);
+            Put(pWriter, (unsigned char)*p);
     }
     Put(pWriter, '\0');
     return p;
 }
 
 // Copies one argument by the runtime's backslash and quote rules and gives back where it ended.
-const char* ParseArgument(const char* p, ArgumentWriter* pWriter)
+const char* ParseArgument(const char* p, ByteWriter* pWriter)
 {
     bool bInQuotes = false;
     for (;;) {
@@ -65,7 +49,7 @@ const char* ParseArgument(const char* p, ArgumentWriter* pWriter)
         if (*p == '\0' || (!bInQuotes && IsBlank(*p)))
             break;
         if (bCopy)
-            Put(pWriter, *p);
+            Put(pWriter, (unsigned char)*p);
         p++;
     }
     Put(pWriter, '\0');
@@ -77,7 +61,7 @@ const char* ParseArgument(const char* p, ArgumentWriter* pWriter)
 bool SplitCommandLine(const char* pszCommandLine, char* pszStorage, size_t cbStorage, char** argv,
                       size_t cArgvMax, size_t* pcArgs)
 {
-    ArgumentWriter writer = {pszStorage, cbStorage, 0, false};
+    ByteWriter writer = {(unsigned char*)pszStorage, cbStorage, 0};
     size_t cArgs = 0;
     if (cArgvMax < 2)
         return false;
@@ -88,14 +72,14 @@ bool SplitCommandLine(const char* pszCommandLine, char* pszStorage, size_t cbSto
             p++;
         if (*p == '\0')
             break;
-        if (cArgs + 1 >= cArgvMax)
+        if (cArgs + 1 >= cArgvMax || writer.cbPut > cbStorage)
             return false;
-        argv[cArgs++] = pszStorage + writer.cbUsed;
+        argv[cArgs++] = pszStorage + writer.cbPut;
         p = ParseArgument(p, &writer);
     }
     argv[cArgs] = NULL;
     *pcArgs = cArgs;
-    return !writer.bOverflow;
+    return writer.cbPut <= cbStorage;
 }
 
 bool NextProgramName(const char* pszCommandLine, size_t* piNext, char* pszName, size_t cbName)

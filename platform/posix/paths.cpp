@@ -26,15 +26,6 @@ bool GetPrefixDirectory(char* pszOut, size_t cbOut)
     return bFits;
 }
 
-bool GetPrefixPath(const char* pszName, char* pszOut, size_t cbOut)
-{
-    char szPrefix[PATH_MAX];
-    char szDirectory[PATH_MAX];
-    return GetPrefixDirectory(szPrefix, sizeof(szPrefix)) &&
-           JoinText(szDirectory, sizeof(szDirectory), szPrefix, "/") &&
-           JoinText(pszOut, cbOut, szDirectory, pszName);
-}
-
 // The host directory that stands for drive chDrive (either case) in the prefix pszPrefix: its
 // dosdevices entry when there is one, else the built-in default. False when the letter names
 // nothing or the path does not fit.

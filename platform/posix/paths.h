@@ -11,9 +11,6 @@
 // The prefix directory, without a trailing slash. False if it does not fit.
 bool GetPrefixDirectory(char* pszOut, size_t cbOut);
 
-// The host path of pszName inside the prefix. False if it does not fit.
-bool GetPrefixPath(const char* pszName, char* pszOut, size_t cbOut);
-
 // The host path that a Windows path names. "X:\a\b" is under the root of X:, "\a\b" under the drive
 // of the current directory, a relative path is relative to the current directory. A component that
 // does not exist with its exact case is matched case-insensitively. False when the drive names

@@ -7,7 +7,6 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix/command_line.h"
@@ -95,10 +94,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                     LPPROCESS_INFORMATION lpProcessInformation)
 {
     char szHostPath[PATH_MAX];
-    // Sized for the longest command line, 160 KiB together: on the stack they would put every call
-    // below (the program search, its paths) on fresh stack pages, each a page fault, though a
-    // launcher's line uses a few hundred bytes of them. Like the child table, they serve one
-    // CreateProcessA at a time.
+    // 160 KiB, off the stack so that the calls below do not fault in fresh stack pages for the few
+    // hundred bytes a launcher's line uses. Like the child table, they serve one call at a time.
     static char szStorage[COMMAND_LINE_MAX + 1];
     static char* argv[ARGUMENT_MAX + 1];
     size_t cArgs = 0;
@@ -148,24 +145,14 @@ static bool ReapChild(ChildSlot* pSlot, bool bBlock)
     return true;
 }
 
-// INFINITE blocks in waitpid. A finite time is polled every 10 ms: the launcher itself only ever
-// waits without limit.
+// Only a wait without limit is offered, the launcher's own: it waits for each child to end.
 DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
-    const DWORD kPollMilliseconds = 10;
-    const struct timespec pollInterval = {0, kPollMilliseconds * 1000000L};
     int kind;
     ChildSlot* pSlot = FindSlot(hHandle, &kind);
-    for (DWORD waited = 0; pSlot != NULL; waited += kPollMilliseconds) {
-        if (!ReapChild(pSlot, dwMilliseconds == INFINITE))
-            break;
-        if (pSlot->bEnded)
-            return WAIT_OBJECT_0;
-        if (waited >= dwMilliseconds)
-            return WAIT_TIMEOUT;
-        nanosleep(&pollInterval, NULL);
-    }
-    SetLastErrorCode(ERROR_INVALID_HANDLE);
+    if (pSlot != NULL && dwMilliseconds == INFINITE && ReapChild(pSlot, true))
+        return WAIT_OBJECT_0;
+    SetLastErrorCode(pSlot == NULL ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
 }
 

@@ -5,11 +5,6 @@
 
 #include <stddef.h>
 
-#include "platform/winapi.h"
-
-// WaitForSingleObject's answer when the time ran out first.
-#define WAIT_TIMEOUT 258u
-
 // Finds the program a command line names, as Windows does without an application name: the first
 // name of NextProgramName (command_line.h) that is a regular file. Gives its host path; false when
 // none is or the path does not fit.

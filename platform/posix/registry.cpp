@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/path_text.h"
 #include "platform/posix/paths.h"
 #include "platform/posix/registry_text.h"
 #include "platform/posix/text.h"
@@ -37,30 +38,17 @@ struct KeyView {
 
 KeyView g_openKeys[kMaxOpenKeys];
 
-// Reads the whole file at fd, whose status st gives, into a new block, up to the size limit. The
-// size is only a first guess, as the file may grow meanwhile: reading goes on until it ends. NULL
-// with the reason when it cannot be read whole.
-char* ReadWholeFile(int fd, const struct stat& st, size_t* pcb, LSTATUS* pStatus)
+// Reads the whole file at fd into a new block. Its size when opened is only a first guess, as an
+// installer may be writing it: reading goes on until it ends, or passes the size limit. NULL with
+// the reason when it cannot be read whole.
+char* ReadWholeFile(int fd, off_t cbGuess, size_t* pcb, LSTATUS* pStatus)
 {
+    size_t cbRoom = 0;
+    char* pBytes = NULL;
     *pStatus = ERROR_BADDB;
-    if ((uint64_t)st.st_size > kMaxFileSize)
-        return NULL;
-    size_t cbRoom = (size_t)st.st_size + 1;
-    char* pBytes = (char*)malloc(cbRoom);
-    *pcb = 0;
-    while (pBytes != NULL) {
-        ssize_t cb = read(fd, pBytes + *pcb, cbRoom - *pcb);
-        if (cb == 0) {
-            *pStatus = ERROR_SUCCESS;
-            return pBytes;
-        }
-        if (cb < 0 && errno == EINTR)
-            continue;
-        if (cb < 0 || *pcb + (size_t)cb > kMaxFileSize)
-            break;
-        *pcb += (size_t)cb;
+    for (*pcb = 0; cbGuess <= (off_t)kMaxFileSize && *pcb <= kMaxFileSize;) {
         if (*pcb == cbRoom) {
-            cbRoom *= 2;
+            cbRoom = cbRoom > 0 ? 2 * cbRoom : (size_t)cbGuess + 1;
             char* pBigger = (char*)realloc(pBytes, cbRoom);
             if (pBigger == NULL) {
                 *pStatus = ERROR_NOT_ENOUGH_MEMORY;
@@ -68,9 +56,15 @@ char* ReadWholeFile(int fd, const struct stat& st, size_t* pcb, LSTATUS* pStatus
             }
             pBytes = pBigger;
         }
+        ssize_t cb = read(fd, pBytes + *pcb, cbRoom - *pcb);
+        if (cb == 0) {
+            *pStatus = ERROR_SUCCESS;
+            return pBytes;
+        }
+        if (cb < 0 && errno != EINTR)
+            break;
+        *pcb += cb > 0 ? (size_t)cb : 0;
     }
-    if (pBytes == NULL)
-        *pStatus = ERROR_NOT_ENOUGH_MEMORY;
     free(pBytes);
     return NULL;
 }
@@ -101,10 +95,12 @@ bool WasTraced(const struct stat& st)
 // Reads <prefix>/registry.reg afresh. A missing file is an empty registry.
 RegistryText* LoadRegistryFile(LSTATUS* pStatus)
 {
+    char szPrefix[PATH_MAX];
     char szPath[PATH_MAX];
     struct stat st;
     *pStatus = ERROR_BADDB;
-    if (!GetPrefixPath("registry.reg", szPath, sizeof(szPath)))
+    if (!GetPrefixDirectory(szPrefix, sizeof(szPrefix)) ||
+        !JoinText(szPath, sizeof(szPath), szPrefix, "/registry.reg"))
         return NULL;
     int fd = open(szPath, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -113,7 +109,7 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
         return ReadRegistryText(NULL, 0, NULL, NULL, pStatus);
     }
     size_t cb = 0;
-    char* pBytes = fstat(fd, &st) == 0 ? ReadWholeFile(fd, st, &cb, pStatus) : NULL;
+    char* pBytes = fstat(fd, &st) == 0 ? ReadWholeFile(fd, st.st_size, &cb, pStatus) : NULL;
     close(fd);
     if (pBytes == NULL)
         return NULL;
@@ -122,9 +118,7 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
         ReadRegistryText(pBytes, cb, bTrace ? TraceSkippedLine : NULL, NULL, pStatus);
     free(pBytes);
     if (bTrace && *pStatus == ERROR_BADDB)
-        OutputDebugStringA(
-            "registry.reg has no regedit header or holds a NUL "
-            "byte: no key is readable");
+        OutputDebugStringA("registry.reg has no regedit header or holds a NUL byte: no key is readable");
     return pText;
 }
 
@@ -163,46 +157,20 @@ void ReleaseView(const KeyView& view)
     FreeRegistryText(view.pText);
 }
 
-// The path of a key: an open key's path, and a subkey below it when one is being opened, read as
-// one text without copying either.
-struct KeyPath {
-    const char* pchBase;
-    size_t cchBase;
-    const char* pszSub;
-    size_t cch;
-
-    char At(size_t i) const
-    {
-        if (i < cchBase)
-            return pchBase[i];
-        if (cchBase == 0)
-            return pszSub[i];
-        if (i == cchBase)
-            return '\\';
-        return pszSub[i - cchBase - 1];
-    }
-};
-
-// True when the key path pch (cch bytes) is the wanted one or lies below it.
-bool IsAtOrBelow(const char* pch, size_t cch, const KeyPath& wanted)
+// True for a key line of the view's root whose path is the view's, with pszSub below it unless
+// empty, or lies below that path; *pcchPath is the path's length.
+bool IsKeyAtOrBelow(const RegistryLine& line, const KeyView& view, const char* pszSub,
+                    size_t* pcchPath)
 {
-    if (wanted.cch == 0)
-        return true;
-    if (cch < wanted.cch || (cch > wanted.cch && pch[wanted.cch] != '\\'))
-        return false;
-    for (size_t i = 0; i < wanted.cch; ++i) {
-        char ch = wanted.At(i);
-        if (!IsSameIgnoringCase(pch + i, 1, &ch, 1))
-            return false;
-    }
-    return true;
-}
-
-// True for a key line of the view's root at or below the view's path.
-bool IsUnder(const RegistryLine& line, const KeyView& view)
-{
-    KeyPath path = {view.pchPath, view.cchPath, "", view.cchPath};
-    return line.bKey && line.hRoot == view.hRoot && IsAtOrBelow(line.pchPath, line.cchPath, path);
+    size_t cchBase = view.cchPath, cchSub = strlen(pszSub);
+    bool bJoined = cchBase > 0 && cchSub > 0;
+    size_t cch = *pcchPath = cchBase + bJoined + cchSub;
+    const char* p = line.pchPath;
+    return line.bKey && line.hRoot == view.hRoot && line.cchPath >= cch &&
+           (cch == 0 || line.cchPath == cch || p[cch] == '\\') &&
+           IsSameIgnoringCase(p, cchBase, view.pchPath, cchBase) &&
+           (!bJoined || p[cchBase] == '\\') &&
+           IsSameIgnoringCase(p + cch - cchSub, cchSub, pszSub, cchSub);
 }
 
 // The subkey at the place where a sorted listing would show it: subkeys come in the registry's own
@@ -217,14 +185,14 @@ bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName, size_
         const char* pchBest = NULL;
         size_t cchBest = 0;
         RegistryLine line;
-        for (size_t iNext = 0; NextRegistryLine(view.pText, &iNext, &line);) {
-            if (!IsUnder(line, view) || line.cchPath <= iName)
+        for (size_t iNext = 0, cchView; NextRegistryLine(view.pText, &iNext, &line);) {
+            if (!IsKeyAtOrBelow(line, view, "", &cchView) || line.cchPath <= iName)
                 continue;
             const char* pch = line.pchPath + iName;
             const char* pEnd = (const char*)memchr(pch, '\\', line.cchPath - iName);
             size_t cch = pEnd != NULL ? (size_t)(pEnd - pch) : line.cchPath - iName;
-            if ((pchLast == NULL || CompareRegistryNames(pchLast, cchLast, pch, cch) < 0) &&
-                (pchBest == NULL || CompareRegistryNames(pch, cch, pchBest, cchBest) < 0)) {
+            if ((pchLast == NULL || CompareIgnoringCase(pchLast, cchLast, pch, cch) < 0) &&
+                (pchBest == NULL || CompareIgnoringCase(pch, cch, pchBest, cchBest) < 0)) {
                 pchBest = pch;
                 cchBest = cch;
             }
@@ -255,20 +223,14 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
     if (status != ERROR_SUCCESS)
         return status;
     const char* pszSub = lpSubKey != NULL ? lpSubKey : "";
-    size_t cchSub = strlen(pszSub);
-    KeyPath wanted = {view.pchPath, view.cchPath, pszSub,
-                      view.cchPath + (view.cchPath > 0 && cchSub > 0) + cchSub};
     // The key exists when some key line is at or below it (a root always does); its path is then
     // spelled as that line spells it.
-    bool bExists = wanted.cch == 0;
+    bool bExists = view.cchPath == 0 && pszSub[0] == '\0';
     RegistryLine line;
-    for (size_t iNext = 0; !bExists && NextRegistryLine(view.pText, &iNext, &line);) {
-        bExists = line.bKey && line.hRoot == view.hRoot &&
-                  IsAtOrBelow(line.pchPath, line.cchPath, wanted);
-        if (bExists) {
-            view.pchPath = line.pchPath;
-            view.cchPath = wanted.cch;
-        }
+    for (size_t iNext = 0, cchPath; !bExists && NextRegistryLine(view.pText, &iNext, &line);) {
+        bExists = IsKeyAtOrBelow(line, view, pszSub, &cchPath);
+        if (bExists)
+            view = KeyView{view.pText, view.hRoot, line.pchPath, cchPath};
     }
     size_t iSlot = 0;
     while (iSlot < kMaxOpenKeys && g_openKeys[iSlot].pText != NULL)

@@ -58,21 +58,6 @@ bool IsText(const char* p, size_t cch, const char* pszText)
     return strlen(pszText) == cch && memcmp(p, pszText, cch) == 0;
 }
 
-// Counts every byte put and stores those that fit the caller's buffer, so that one pass both sizes
-// and, given room, writes.
-struct ByteWriter {
-    BYTE* pOut;
-    size_t cbOut;
-    size_t cbPut;
-};
-
-void Put(ByteWriter* pWriter, unsigned char ch)
-{
-    if (pWriter->cbPut < pWriter->cbOut)
-        pWriter->pOut[pWriter->cbPut] = ch;
-    pWriter->cbPut++;
-}
-
 // Puts out the UTF-8 that one more byte of UTF-16LE text completes; with bEnd, ends that text
 // instead.
 void PutUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, bool bEnd, ByteWriter* pWriter)
@@ -403,16 +388,6 @@ RegistryText* AllocateText(size_t cb)
 }
 
 }  // namespace
-
-int CompareRegistryNames(const char* a, size_t cchA, const char* b, size_t cchB)
-{
-    for (size_t i = 0; i < cchA && i < cchB; ++i)
-        if (FoldAscii((unsigned char)a[i]) != FoldAscii((unsigned char)b[i]))
-            return FoldAscii((unsigned char)a[i]) < FoldAscii((unsigned char)b[i]) ? -1 : 1;
-    if (cchA == cchB)
-        return 0;
-    return cchA < cchB ? -1 : 1;
-}
 
 RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineSkipped pfnSkipped,
                                void* pContext, LSTATUS* pStatus)

@@ -73,10 +73,6 @@ HKEY FindRegistryRoot(const char* pchName, size_t cchName);
 // True for the predefined keys a registry file can name.
 bool IsRegistryRoot(HKEY hKey);
 
-// The registry's own order of names, by upper-cased bytes, as Windows sorts subkeys: negative when
-// a comes first, 0 for the same name, else positive.
-int CompareRegistryNames(const char* a, size_t cchA, const char* b, size_t cchB);
-
 // True when a value's name is pszName ("" for the default value).
 bool IsRegistryValueNamed(const RegistryLine& line, const char* pszName);
 

@@ -18,14 +18,14 @@ size_t PutUtf8(unsigned int cp, unsigned char* pOut)
 
 }  // namespace
 
-bool IsSameIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB)
+int CompareIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB)
 {
-    if (cchA != cchB)
-        return false;
-    for (size_t i = 0; i < cchA; ++i)
-        if (FoldAscii((unsigned char)a[i]) != FoldAscii((unsigned char)b[i]))
-            return false;
-    return true;
+    for (size_t i = 0; i < cchA && i < cchB; ++i) {
+        int nDifference = FoldAscii((unsigned char)a[i]) - FoldAscii((unsigned char)b[i]);
+        if (nDifference != 0)
+            return nDifference;
+    }
+    return (cchA > cchB) - (cchA < cchB);
 }
 
 size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, unsigned char* pOut)

@@ -18,8 +18,29 @@ inline bool IsBlank(char ch)
     return ch == ' ' || ch == '\t';
 }
 
-// True when the cchA bytes at a and the cchB bytes at b are the same name, ignoring ASCII case.
-bool IsSameIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB);
+// The order of the cchA bytes at a and the cchB bytes at b by upper-cased bytes, the order the
+// registry sorts names in: negative when a comes first, 0 for the same name, else positive.
+int CompareIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB);
+
+inline bool IsSameIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB)
+{
+    return CompareIgnoringCase(a, cchA, b, cchB) == 0;
+}
+
+// Counts every byte put and stores those that fit the caller's buffer, so that one pass both sizes
+// and, given room, writes; more put than fits is an overflow.
+struct ByteWriter {
+    unsigned char* pOut;
+    size_t cbOut;
+    size_t cbPut;
+};
+
+inline void Put(ByteWriter* pWriter, unsigned char ch)
+{
+    if (pWriter->cbPut < pWriter->cbOut)
+        pWriter->pOut[pWriter->cbPut] = ch;
+    pWriter->cbPut++;
+}
 
 // The most UTF-8 bytes one UTF-16 byte can complete: a surrogate left alone (3 bytes) and the
 // character after it (3 more).
