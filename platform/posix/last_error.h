@@ -7,4 +7,11 @@
 // Sets what GetLastError answers next on this thread.
 void SetLastErrorCode(DWORD dwError);
 
+// Sets the last error and gives FALSE, or 0: a failed call's answer.
+inline BOOL Fail(DWORD dwError)
+{
+    SetLastErrorCode(dwError);
+    return FALSE;
+}
+
 #endif  // ROMGATE_POSIX_LAST_ERROR_H

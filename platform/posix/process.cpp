@@ -82,12 +82,6 @@ static int SpawnProgram(const char* pszHostPath, char** argv, pid_t* pPid)
     return error;
 }
 
-static BOOL Fail(DWORD dwError)
-{
-    SetLastErrorCode(dwError);
-    return FALSE;
-}
-
 BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
                     LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment,
                     LPCSTR lpCurrentDirectory, LPSTARTUPINFOA,

@@ -2,6 +2,7 @@
 // No file is read here; registry.cpp reads the file.
 #include "platform/posix/registry_text.h"
 
+#include <ctype.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -25,8 +26,7 @@ const struct {
     {"HKEY_DYN_DATA", "HKEY_DYN_DATA", HKEY_DYN_DATA},  // no short name
 };
 
-}  // namespace
-
+// The predefined key a key line's root names, ignoring case; NULL for none.
 HKEY FindRegistryRoot(const char* pchName, size_t cchName)
 {
     for (const auto& root : kRoots)
@@ -34,22 +34,6 @@ HKEY FindRegistryRoot(const char* pchName, size_t cchName)
             IsSameIgnoringCase(pchName, cchName, root.pszShortName, strlen(root.pszShortName)))
             return root.hRoot;
     return NULL;
-}
-
-bool IsRegistryRoot(HKEY hKey)
-{
-    for (const auto& root : kRoots)
-        if (hKey == root.hRoot)
-            return true;
-    return false;
-}
-
-namespace {
-
-bool IsHexDigit(char ch)
-{
-    unsigned char chUpper = FoldAscii((unsigned char)ch);
-    return (ch >= '0' && ch <= '9') || (chUpper >= 'A' && chUpper <= 'F');
 }
 
 // True when the cch bytes at p are the text pszText.
@@ -123,7 +107,7 @@ bool ReadQuoted(const char* s, size_t cch, size_t* pi, ByteWriter* pWriter)
 bool ReadHex(const char* s, size_t cch, size_t* pi, size_t nMaxDigits, uint32_t* pn)
 {
     size_t iFirst = *pi, i = *pi;
-    for (*pn = 0; i < cch && IsHexDigit(s[i]); ++i)
+    for (*pn = 0; i < cch && isxdigit((unsigned char)s[i]); ++i)
         *pn = *pn * 16 + (s[i] <= '9' ? s[i] - '0' : FoldAscii((unsigned char)s[i]) - 'A' + 10);
     *pi = i;
     return i > iFirst && i - iFirst <= nMaxDigits;
@@ -216,18 +200,15 @@ bool ReadKeyLine(const char* s, size_t cch, RegistryLine* pLine, bool* pbDeletio
     size_t iSlash = pSlash != NULL ? (size_t)(pSlash - pchName) : cchName;
     pLine->bKey = true;
     pLine->hRoot = FindRegistryRoot(pchName, iSlash);
-    pLine->pchPath = iSlash < cchName ? pchName + iSlash + 1 : pchName + iSlash;
-    pLine->cchPath = iSlash < cchName ? cchName - iSlash - 1 : 0;
-    if (pLine->hRoot == NULL || iSlash == cchName)
-        return pLine->hRoot != NULL;
+    bool bHasPath = iSlash < cchName;
+    pLine->pchPath = pchName + iSlash + bHasPath;
+    pLine->cchPath = cchName - iSlash - bHasPath;
+    // Each component of the path needs a name: no '\' at either end, none doubled.
     const char* p = pLine->pchPath;
-    size_t cchPath = pLine->cchPath;
-    if (cchPath == 0 || p[0] == '\\' || p[cchPath - 1] == '\\')
-        return false;
-    for (size_t i = 1; i < cchPath; ++i)
-        if (p[i] == '\\' && p[i - 1] == '\\')
+    for (size_t i = 0; i < pLine->cchPath; ++i)
+        if (p[i] == '\\' && (i == 0 || i + 1 == pLine->cchPath || p[i + 1] == '\\'))
             return false;
-    return true;
+    return pLine->hRoot != NULL && (!bHasPath || pLine->cchPath > 0);
 }
 
 // Splits a value line into its name as written and its data after '='.
@@ -275,12 +256,11 @@ LineVerdict CheckLine(char* s, size_t* pcch, bool bVersion5, KeyState* pKeyState
             return kSkipped;
         bool bRead = ReadKeyLine(s, cchKey, &line, &bDeletion);
         *pcch = cchKey;
-        if (bDeletion)
+        if (bDeletion) {
             *pKeyState = kKeyDeleted;
-        else
-            *pKeyState = bRead ? kKeyOpen : kNoKey;
-        if (bDeletion)
             return kDropped;
+        }
+        *pKeyState = bRead ? kKeyOpen : kNoKey;
         return bRead ? kKept : kSkipped;
     }
     if ((s[0] == '"' || s[0] == '@') && *pKeyState == kKeyDeleted)
@@ -337,7 +317,7 @@ bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped, void* pConte
                 continue;
             ByteWriter nowhere = {NULL, 0, 0};
             size_t iDataEnd = iFirst;
-            DataVerdict data = IsHexDigit(s[iFirst])
+            DataVerdict data = isxdigit((unsigned char)s[iFirst])
                                    ? ReadHexBytes(s, iLast, iFirst, NULL, &nowhere, &iDataEnd)
                                    : kBadData;
             if (data == kBadData) {
@@ -378,15 +358,6 @@ bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped, void* pConte
     return bHeader;
 }
 
-// A text block with room for cb bytes and a newline past them.
-RegistryText* AllocateText(size_t cb)
-{
-    RegistryText* pText = (RegistryText*)malloc(sizeof(RegistryText) + cb + 1);
-    if (pText != NULL)
-        *pText = RegistryText{false, 0, (char*)(pText + 1)};
-    return pText;
-}
-
 }  // namespace
 
 RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineSkipped pfnSkipped,
@@ -398,8 +369,11 @@ RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineS
         iFirst = 3;
     // Each 2 bytes of UTF-16 make at most 3 of UTF-8; a pair of 4 makes 4.
     size_t cbRoom = bUtf16 ? (cbBytes - 2) / 2 * 3 : cbBytes - iFirst;
-    RegistryText* pText = AllocateText(cbRoom);
+    // One block: the text, its lines after it, with room for a newline past them.
+    RegistryText* pText = (RegistryText*)malloc(sizeof(RegistryText) + cbRoom + 1);
     *pStatus = pText != NULL ? ERROR_SUCCESS : ERROR_NOT_ENOUGH_MEMORY;
+    if (pText != NULL)
+        *pText = RegistryText{false, 0, (char*)(pText + 1)};
     if (pText == NULL || pBytes == NULL)
         return pText;
     ByteWriter writer = {(BYTE*)pText->pchLines, cbRoom, 0};
@@ -479,4 +453,12 @@ size_t DecodeRegistryData(const RegistryText* pText, const RegistryLine& line, D
     size_t iEnd;
     (void)ReadData(line.pchData, line.cchData, pText->bVersion5, pdwType, &writer, &iEnd);
     return writer.cbPut;
+}
+
+bool IsRegistryRoot(HKEY hKey)
+{
+    for (const auto& root : kRoots)
+        if (hKey == root.hRoot)
+            return true;
+    return false;
 }

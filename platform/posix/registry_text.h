@@ -1,30 +1,24 @@
-// The text of a registry file, in the format regedit exports. No system call is made here:
+// The text of a registry file, read as Wine's regedit imports it. No system call is made here:
 // registry.cpp reads <prefix>/registry.reg and hands over its bytes.
 //
-// A text is read as Wine's regedit imports a file: it starts with the line "Windows Registry Editor
-// Version 5.00" or "REGEDIT4", else nothing of it is read; after that, a line regedit would skip is
-// skipped, named to the caller, and the rest stands. What is kept is one line per key and per value
-// that exists, in UTF-8, trimmed, cut before any comment and with a hex value's continued lines
-// joined. Lookups walk these lines; a value's name and data are decoded only when asked for, into
-// the caller's buffer.
+// Bytes are UTF-8 or ANSI, taken as they are (a UTF-8 byte-order mark skipped), or UTF-16LE with
+// its byte-order mark, turned into UTF-8 as text.h says; a NUL byte makes the text unreadable.
+// Lines end at CR LF, LF or CR. The first line is "Windows Registry Editor Version 5.00" or
+// "REGEDIT4", else nothing is read. Keys are "[HKEY_LOCAL_MACHINE\Software\X]" (HKLM, HKCU, HKCR,
+// HKU, HKCC and the long names), the name running to the last ']'; a key also exists as the parent
+// of a deeper key. Values are "name"="text" (\n and \r stand for LF and CR, any other character
+// after a backslash for itself; \0 is refused), "name"=dword:1-8 hex digits, "name"=hex:aa,bb,...
+// and hex(N):..., going on over lines after a trailing ",\"; @ names the default value; ';' starts
+// a comment after the data. Under the 5.00 header, hex(1), hex(2) and hex(7) data are UTF-16LE and
+// are handed out as UTF-8, as the ANSI calls hand out text. Names compare ignoring ASCII case; a
+// value written twice answers its later data. Names longer than Windows' 255 characters are kept
+// whole; they only fail to fit a caller's buffer.
 //
-// Bytes are UTF-8 (with or without a byte-order mark) or ANSI, both taken as they are, or UTF-16LE
-// with a byte-order mark, turned into UTF-8 as text.h says. Lines end at CR LF, LF or CR. Keys are
-// written in full, "[HKEY_LOCAL_MACHINE\Software\X]" (HKLM, HKCU, HKCR, HKU and HKCC too), the name
-// running to the last ']'; a key also exists as the parent of a deeper key. Values are
-// "name"="text" (\n and \r stand for LF and CR, any other character after a backslash for itself;
-// \0 is refused), then "name"=dword:1-8 hex digits, "name"=hex:aa,bb,... and hex(N):..., going on
-// over lines after a trailing ",\"; @ names the default value; ';' starts a comment after the data.
-// Under the 5.00 header, hex(1), hex(2) and hex(7) data are UTF-16LE and are handed out as UTF-8,
-// as the ANSI calls hand out text. Names compare ignoring ASCII case; a key or value written twice
-// is merged, the later value winning.
-//
-// Lines starting with ';' or '#' are comments. Deletions ("[-KEY]" and "name"=-) are dropped, with
-// the values under a deleted key: the file describes what exists, and an export never holds them.
-// Skipped are any other line, a key with an unknown root or an empty path component (with the
-// values under it), a value before any key, and a "[" line without ']' (which leaves the key above
-// it open, as in regedit). Names longer than Windows' 255 characters are kept whole; they only fail
-// to fit a caller's buffer. A NUL byte makes the text unreadable.
+// Lines starting with ';' or '#' are comments. Deletions ("[-KEY]", "name"=-) are dropped with the
+// values under a deleted key: an export never holds them. Any other line regedit would not take is
+// skipped and named to the caller, and the rest stands: a key with an unknown root or an empty path
+// component (with its values), a value before any key, a "[" line without ']' (the key above it
+// stays open, as in regedit).
 #ifndef ROMGATE_POSIX_REGISTRY_TEXT_H
 #define ROMGATE_POSIX_REGISTRY_TEXT_H
 
@@ -32,7 +26,9 @@
 
 #include "platform/winapi.h"
 
-// One reading of a registry file: a single heap block, the lines after it.
+// One reading of a registry file, a single heap block: the lines kept, one per key and value, in
+// UTF-8, trimmed, without comments and with a hex value's lines joined. A value's name and data are
+// decoded only when asked for.
 struct RegistryText {
     bool bVersion5;  // hex(1), hex(2) and hex(7) data are UTF-16LE
     size_t cch;      // the lines, each ending in '\n'
@@ -65,10 +61,6 @@ struct RegistryLine {
 
 // The line at *piNext, which then moves to the next; false after the last.
 bool NextRegistryLine(const RegistryText* pText, size_t* piNext, RegistryLine* pLine);
-
-// The predefined key a key line's root names ("HKEY_LOCAL_MACHINE", or "HKLM" and the like),
-// ignoring case; NULL for none.
-HKEY FindRegistryRoot(const char* pchName, size_t cchName);
 
 // True for the predefined keys a registry file can name.
 bool IsRegistryRoot(HKEY hKey);

@@ -23,15 +23,11 @@ DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize)
 {
     char szHostPath[PATH_MAX];
     char szPath[PATH_MAX];
-    if (hModule != NULL) {
-        SetLastErrorCode(ERROR_INVALID_HANDLE);
-        return 0;
-    }
+    if (hModule != NULL)
+        return Fail(ERROR_INVALID_HANDLE);
     if (realpath("/proc/self/exe", szHostPath) == NULL ||
-        !HostPathToWindows(szHostPath, szPath, sizeof(szPath))) {
-        SetLastErrorCode(ERROR_FILE_NOT_FOUND);
-        return 0;
-    }
+        !HostPathToWindows(szHostPath, szPath, sizeof(szPath)))
+        return Fail(ERROR_FILE_NOT_FOUND);
     size_t cch = strlen(szPath);
     if (cch < nSize) {
         memcpy(lpFilename, szPath, cch + 1);
