@@ -32,9 +32,8 @@ bool FindProgramInCommandLine(const char* pszCommandLine, char* pszHostPath, siz
     return false;
 }
 
-// The processes started and not yet released, each with a process and a thread handle (index 0 and
-// 1 of bOpen). A handle encodes its slot, so a stale or foreign one is recognised, never
-// dereferenced.
+// The processes started and not yet released, each with a process and a thread handle (bOpen[0],
+// bOpen[1]). A handle encodes its slot: a stale or foreign one is recognised, never dereferenced.
 struct ChildSlot {
     pid_t pid;
     bool bOpen[2];

@@ -87,9 +87,9 @@ public:
 
     bool IsDone() const { return m_bDone; }
 
-    // Takes the next piece of text; false once the answer is known. A byte-order mark at the start
-    // of the first piece says how to read it.
-    bool Feed(const char* p, size_t cb)
+    // Takes the next piece of text. A byte-order mark at the start of the first piece says how to
+    // read it.
+    void Feed(const char* p, size_t cb)
     {
         if (m_bFirstPiece && cb >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
             p += 3;
@@ -104,15 +104,11 @@ public:
         m_bFirstPiece = false;
         unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
         for (size_t i = 0; i < cb && !m_bDone; ++i) {
-            if (!m_bUtf16) {
+            if (m_bUtf16)
+                AddBytes(utf8, DecodeUtf16Byte(&m_utf16, (unsigned char)p[i], utf8));
+            else
                 AddByte((unsigned char)p[i]);
-                continue;
-            }
-            size_t cbUtf8 = DecodeUtf16Byte(&m_utf16, (unsigned char)p[i], utf8);
-            for (size_t k = 0; k < cbUtf8 && !m_bDone; ++k)
-                AddByte(utf8[k]);
         }
-        return !m_bDone;
     }
 
     // Ends the text; writes the value or else the default (only trailing spaces dropped from it, as
@@ -120,9 +116,8 @@ public:
     DWORD Finish(const char* pszDefault)
     {
         unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
-        size_t cbUtf8 = m_bUtf16 ? EndUtf16(&m_utf16, utf8) : 0;
-        for (size_t k = 0; k < cbUtf8 && !m_bDone; ++k)
-            AddByte(utf8[k]);
+        if (m_bUtf16)
+            AddBytes(utf8, EndUtf16(&m_utf16, utf8));
         EndLine();
         if (m_bFound)
             return EndCopy(m_pszOut, m_cchRoom, m_cchTrimmed, m_chLast);
@@ -135,6 +130,12 @@ public:
     }
 
 private:
+    void AddBytes(const unsigned char* p, size_t cb)
+    {
+        for (size_t i = 0; i < cb && !m_bDone; ++i)
+            AddByte(p[i]);
+    }
+
     void AddByte(unsigned char ch)
     {
         if (ch == '\n' || ch == '\r') {
@@ -219,17 +220,22 @@ private:
     bool m_bUtf16 = false;
 };
 
+// The answers given before any text is read: none without a buffer, an empty list ("\0\0") for a
+// NULL section or key, since names are not listed. False when the text must be read.
+bool AnswersWithoutText(LPCSTR pszSection, LPCSTR pszKey, LPSTR pszOut, DWORD cchOut)
+{
+    if (pszOut != NULL && cchOut > 0 && (pszSection == NULL || pszKey == NULL))
+        memset(pszOut, 0, cchOut < 2 ? 1 : 2);
+    return pszOut == NULL || cchOut == 0 || pszSection == NULL || pszKey == NULL;
+}
+
 }  // namespace
 
 DWORD GetProfileStringFromSource(LPCSTR pszSection, LPCSTR pszKey, LPCSTR pszDefault, LPSTR pszOut,
                                  DWORD cchOut, ProfileTextSource pfnSource, void* pContext)
 {
-    if (pszOut == NULL || cchOut == 0)
+    if (AnswersWithoutText(pszSection, pszKey, pszOut, cchOut))
         return 0;
-    if (pszSection == NULL || pszKey == NULL) {
-        memset(pszOut, 0, cchOut < 2 ? 1 : 2);
-        return 0;
-    }
     ProfileScanner scanner(pszSection, pszKey, pszOut, cchOut);
     size_t cb = 0;
     for (const char* p; !scanner.IsDone() && (p = pfnSource(pContext, &cb)) != NULL;)
@@ -237,29 +243,12 @@ DWORD GetProfileStringFromSource(LPCSTR pszSection, LPCSTR pszKey, LPCSTR pszDef
     return scanner.Finish(pszDefault);
 }
 
-namespace {
-
-// A text already in memory, handed over whole in one piece.
-struct WholeText {
-    const char* p;
-    size_t cb;
-};
-
-const char* SupplyWholeText(void* pContext, size_t* pcb)
-{
-    WholeText* pText = (WholeText*)pContext;
-    const char* p = pText->p;
-    *pcb = pText->cb;
-    pText->p = NULL;
-    return p;
-}
-
-}  // namespace
-
 DWORD GetProfileStringFromText(const char* pText, size_t cbText, LPCSTR pszSection, LPCSTR pszKey,
                                LPCSTR pszDefault, LPSTR pszOut, DWORD cchOut)
 {
-    WholeText text = {pText != NULL ? pText : "", cbText};
-    return GetProfileStringFromSource(pszSection, pszKey, pszDefault, pszOut, cchOut,
-                                      SupplyWholeText, &text);
+    if (AnswersWithoutText(pszSection, pszKey, pszOut, cchOut))
+        return 0;
+    ProfileScanner scanner(pszSection, pszKey, pszOut, cchOut);
+    scanner.Feed(pText != NULL ? pText : "", cbText);
+    return scanner.Finish(pszDefault);
 }

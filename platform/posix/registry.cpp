@@ -179,8 +179,8 @@ bool IsKeyAtOrBelow(const RegistryLine& line, const KeyView& view, const char* p
 bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName, size_t* pcchName)
 {
     size_t iName = view.cchPath == 0 ? 0 : view.cchPath + 1;
-    const char* pchLast = NULL;
-    size_t cchLast = 0;
+    *ppchName = NULL;
+    *pcchName = 0;
     for (DWORD n = 0; n <= dwIndex; ++n) {
         const char* pchBest = NULL;
         size_t cchBest = 0;
@@ -191,7 +191,7 @@ bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName, size_
             const char* pch = line.pchPath + iName;
             const char* pEnd = (const char*)memchr(pch, '\\', line.cchPath - iName);
             size_t cch = pEnd != NULL ? (size_t)(pEnd - pch) : line.cchPath - iName;
-            if ((pchLast == NULL || CompareIgnoringCase(pchLast, cchLast, pch, cch) < 0) &&
+            if ((*ppchName == NULL || CompareIgnoringCase(*ppchName, *pcchName, pch, cch) < 0) &&
                 (pchBest == NULL || CompareIgnoringCase(pch, cch, pchBest, cchBest) < 0)) {
                 pchBest = pch;
                 cchBest = cch;
@@ -199,11 +199,9 @@ bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName, size_
         }
         if (pchBest == NULL)
             return false;
-        pchLast = pchBest;
-        cchLast = cchBest;
+        *ppchName = pchBest;
+        *pcchName = cchBest;
     }
-    *ppchName = pchLast;
-    *pcchName = cchLast;
     return true;
 }
 
@@ -260,22 +258,20 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
     if (status != ERROR_SUCCESS)
         return status;
     const char* pszName = lpValueName != NULL ? lpValueName : "";
-    RegistryLine line, found;
-    bool bInKey = false, bFound = false;
+    RegistryLine line, found = {};
+    bool bInKey = false;
     for (size_t iNext = 0; NextRegistryLine(view.pText, &iNext, &line);) {
         if (line.bKey)
             bInKey = line.hRoot == view.hRoot &&
                      IsSameIgnoringCase(line.pchPath, line.cchPath, view.pchPath, view.cchPath);
-        else if (bInKey && IsRegistryValueNamed(line, pszName)) {
+        else if (bInKey && IsRegistryValueNamed(line, pszName))
             found = line;
-            bFound = true;
-        }
     }
-    status = bFound ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    if (bFound) {
+    status = found.pchName != NULL ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+    if (status == ERROR_SUCCESS) {
         DWORD dwType;
         DWORD cbNeeded = (DWORD)DecodeRegistryData(view.pText, found, &dwType, NULL, 0);
-        bool bFits = lpData == NULL || lpcbData == NULL || *lpcbData >= cbNeeded;
+        bool bFits = lpData == NULL || *lpcbData >= cbNeeded;
         if (lpType != NULL)
             *lpType = dwType;
         if (lpData != NULL && bFits)
