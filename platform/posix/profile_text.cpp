@@ -102,12 +102,14 @@ public:
             cb -= 2;
         }
         m_bFirstPiece = false;
-        unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
         for (size_t i = 0; i < cb && !m_bDone; ++i) {
+            unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
+            ByteWriter decoded = {utf8, sizeof(utf8), 0};
             if (m_bUtf16)
-                AddBytes(utf8, DecodeUtf16Byte(&m_utf16, (unsigned char)p[i], utf8));
+                DecodeUtf16Byte(&m_utf16, (unsigned char)p[i], &decoded);
             else
-                AddByte((unsigned char)p[i]);
+                Put(&decoded, (unsigned char)p[i]);
+            AddBytes(decoded);
         }
     }
 
@@ -116,8 +118,9 @@ public:
     DWORD Finish(const char* pszDefault)
     {
         unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
-        if (m_bUtf16)
-            AddBytes(utf8, EndUtf16(&m_utf16, utf8));
+        ByteWriter decoded = {utf8, sizeof(utf8), 0};
+        EndUtf16(&m_utf16, &decoded);
+        AddBytes(decoded);
         EndLine();
         if (m_bFound)
             return EndCopy(m_pszOut, m_cchRoom, m_cchTrimmed, m_chLast);
@@ -130,10 +133,10 @@ public:
     }
 
 private:
-    void AddBytes(const unsigned char* p, size_t cb)
+    void AddBytes(const ByteWriter& bytes)
     {
-        for (size_t i = 0; i < cb && !m_bDone; ++i)
-            AddByte(p[i]);
+        for (size_t i = 0; i < bytes.cbPut && !m_bDone; ++i)
+            AddByte(bytes.pOut[i]);
     }
 
     void AddByte(unsigned char ch)

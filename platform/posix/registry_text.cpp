@@ -42,16 +42,6 @@ bool IsText(const char* p, size_t cch, const char* pszText)
     return strlen(pszText) == cch && memcmp(p, pszText, cch) == 0;
 }
 
-// Puts out the UTF-8 that one more byte of UTF-16LE text completes; with bEnd, ends that text
-// instead.
-void PutUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, bool bEnd, ByteWriter* pWriter)
-{
-    unsigned char utf8[UTF8_PER_UTF16_BYTE_MAX];
-    size_t cb = bEnd ? EndUtf16(pDecoder, utf8) : DecodeUtf16Byte(pDecoder, ch, utf8);
-    for (size_t i = 0; i < cb; ++i)
-        Put(pWriter, utf8[i]);
-}
-
 size_t SkipBlanks(const char* s, size_t cch, size_t i)
 {
     while (i < cch && IsBlank(s[i]))
@@ -131,7 +121,7 @@ DataVerdict ReadHexBytes(const char* s, size_t cch, size_t i, Utf16Decoder* pDec
         if (!ReadHex(s, cch, &i, 2, &n))
             return kBadData;
         if (pDecoder != NULL)
-            PutUtf16Byte(pDecoder, (unsigned char)n, false, pWriter);
+            DecodeUtf16Byte(pDecoder, (unsigned char)n, pWriter);
         else
             Put(pWriter, (unsigned char)n);
         *piEnd = i;
@@ -184,7 +174,7 @@ DataVerdict ReadData(const char* s, size_t cch, bool bVersion5, DWORD* pdwType, 
     Utf16Decoder decoder = {false, false, 0, 0};
     DataVerdict verdict = ReadHexBytes(s, cch, i, bText ? &decoder : NULL, pWriter, piEnd);
     if (bText)
-        PutUtf16Byte(&decoder, 0, true, pWriter);
+        EndUtf16(&decoder, pWriter);
     return verdict;
 }
 
@@ -380,12 +370,12 @@ RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineS
     Utf16Decoder decoder = {false, false, 0, 0};
     for (size_t i = iFirst; i < cbBytes; ++i) {
         if (bUtf16)
-            PutUtf16Byte(&decoder, (unsigned char)pBytes[i], false, &writer);
+            DecodeUtf16Byte(&decoder, (unsigned char)pBytes[i], &writer);
         else
             Put(&writer, (unsigned char)pBytes[i]);
     }
     if (bUtf16)
-        PutUtf16Byte(&decoder, 0, true, &writer);
+        EndUtf16(&decoder, &writer);
     pText->cch = writer.cbPut;
     // A text export never holds a NUL: this is a binary file, or UTF-16 without its byte-order
     // mark.

@@ -5,15 +5,13 @@ namespace {
 
 const unsigned int kReplacement = 0xFFFD;
 
-// Puts the UTF-8 of one code point at pOut; gives its length.
-size_t PutUtf8(unsigned int cp, unsigned char* pOut)
+void PutUtf8(unsigned int cp, ByteWriter* pWriter)
 {
     static const unsigned char kLead[] = {0, 0xC0, 0xE0, 0xF0};
     size_t cTrail = (cp >= 0x80) + (cp >= 0x800) + (cp >= 0x10000);
-    pOut[0] = (unsigned char)(kLead[cTrail] | cp >> (6 * cTrail));
+    Put(pWriter, (unsigned char)(kLead[cTrail] | cp >> (6 * cTrail)));
     for (size_t k = 1; k <= cTrail; ++k)
-        pOut[k] = (unsigned char)(0x80 | ((cp >> (6 * (cTrail - k))) & 0x3F));
-    return cTrail + 1;
+        Put(pWriter, (unsigned char)(0x80 | ((cp >> (6 * (cTrail - k))) & 0x3F)));
 }
 
 }  // namespace
@@ -28,12 +26,12 @@ int CompareIgnoringCase(const char* a, size_t cchA, const char* b, size_t cchB)
     return (cchA > cchB) - (cchA < cchB);
 }
 
-size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, unsigned char* pOut)
+void DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, ByteWriter* pWriter)
 {
     if (!pDecoder->bHaveFirstByte) {
         pDecoder->chFirstByte = ch;
         pDecoder->bHaveFirstByte = true;
-        return 0;
+        return;
     }
     pDecoder->bHaveFirstByte = false;
     unsigned int unit = pDecoder->bBigEndian ? (unsigned int)pDecoder->chFirstByte << 8 | ch
@@ -41,20 +39,22 @@ size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, unsigned char* 
     unsigned int nHigh = pDecoder->nHighSurrogate;
     pDecoder->nHighSurrogate = 0;
     bool bLow = unit >= 0xDC00 && unit <= 0xDFFF;
-    if (nHigh != 0 && bLow)
-        return PutUtf8(0x10000 + ((nHigh - 0xD800) << 10) + (unit - 0xDC00), pOut);
-    size_t cb = nHigh != 0 ? PutUtf8(kReplacement, pOut) : 0;
+    if (nHigh != 0 && bLow) {
+        PutUtf8(0x10000 + ((nHigh - 0xD800) << 10) + (unit - 0xDC00), pWriter);
+        return;
+    }
+    if (nHigh != 0)
+        PutUtf8(kReplacement, pWriter);
     if (unit >= 0xD800 && unit <= 0xDBFF)
         pDecoder->nHighSurrogate = unit;
     else
-        cb += PutUtf8(bLow ? kReplacement : unit, pOut + cb);
-    return cb;
+        PutUtf8(bLow ? kReplacement : unit, pWriter);
 }
 
-size_t EndUtf16(Utf16Decoder* pDecoder, unsigned char* pOut)
+void EndUtf16(Utf16Decoder* pDecoder, ByteWriter* pWriter)
 {
-    bool bWaiting = pDecoder->nHighSurrogate != 0;
+    if (pDecoder->nHighSurrogate != 0)
+        PutUtf8(kReplacement, pWriter);
     pDecoder->nHighSurrogate = 0;
     pDecoder->bHaveFirstByte = false;
-    return bWaiting ? PutUtf8(kReplacement, pOut) : 0;
 }

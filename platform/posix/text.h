@@ -56,11 +56,11 @@ struct Utf16Decoder {
     unsigned int nHighSurrogate;  // waiting for its low half, or 0
 };
 
-// Takes one byte; puts into pOut (room for UTF8_PER_UTF16_BYTE_MAX bytes) the UTF-8 of the
-// characters it completes, and gives their count.
-size_t DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, unsigned char* pOut);
+// Takes one byte and puts out the UTF-8 of the characters it completes, at most
+// UTF8_PER_UTF16_BYTE_MAX bytes.
+void DecodeUtf16Byte(Utf16Decoder* pDecoder, unsigned char ch, ByteWriter* pWriter);
 
 // Ends the text: a high surrogate still waiting is put out as U+FFFD.
-size_t EndUtf16(Utf16Decoder* pDecoder, unsigned char* pOut);
+void EndUtf16(Utf16Decoder* pDecoder, ByteWriter* pWriter);
 
 #endif  // ROMGATE_POSIX_TEXT_H
