@@ -54,8 +54,7 @@ static bool LoadXlib(Xlib* pX)
            LoadSymbol(pLibrary, "XSetErrorHandler", &pX->SetErrorHandler);
 }
 
-// A window may vanish between listing and reading it; Xlib's default handler would end the process
-// for that.
+// A window may vanish between listing and reading it; Xlib's default handler would then exit.
 static int IgnoreXError(Display*, XErrorEvent*)
 {
     return 0;

@@ -5,16 +5,14 @@
 #include <stddef.h>
 
 // Puts pszFirst then pszSecond into pszOut; false when they do not fit with the terminator. Paths
-// are only joined, never formatted: the printf machinery is more code to load than all of the path
-// code.
+// are joined, not formatted: printf is more code to load than all of the path code.
 bool JoinText(char* pszOut, size_t cbOut, const char* pszFirst, const char* pszSecond);
 
 // Where a Windows path starts: "X:" on drive X, a separator at the root of the current directory's
 // drive, anything else in the current directory.
 enum PathStart { kStartOnDrive, kStartOnCurrentDrive, kStartRelative };
 
-// How pszPath starts, with *pchDrive its drive letter (kStartOnDrive) and *ppszRest what follows
-// the drive.
+// How pszPath starts: *pchDrive its drive letter (kStartOnDrive), *ppszRest what follows it.
 PathStart ReadPathStart(const char* pszPath, char* pchDrive, const char** ppszRest);
 
 // The next component of the Windows path at *pp, the separators ('\' or '/') before it skipped: its

@@ -1,6 +1,5 @@
-// Windows paths on a Linux machine: drives as directories of the prefix, and file names matched
-// without regard to case where the exact case is missing. Their text is path_text's; here they are
-// looked up.
+// Windows paths looked up on a Linux machine: drives as directories of the prefix, and file names
+// matched without regard to case where the exact case is missing. path_text reads their text.
 #include "platform/posix/paths.h"
 
 #include <ctype.h>

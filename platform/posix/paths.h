@@ -1,8 +1,6 @@
-// Windows paths on a Linux machine, in the manner of a Wine prefix.
-//
-// The prefix is $ROMGATE_PREFIX, or $HOME/.romgate when that is unset or empty. Drive X: is
-// <prefix>/dosdevices/x: when that exists, else c: is <prefix>/drive_c and z: is /; other letters
-// name nothing.
+// Windows paths on a Linux machine, in the manner of a Wine prefix: $ROMGATE_PREFIX, or
+// $HOME/.romgate when that is unset or empty. Drive X: is <prefix>/dosdevices/x: when that exists,
+// else c: is <prefix>/drive_c and z: is /; other letters name nothing.
 #ifndef ROMGATE_POSIX_PATHS_H
 #define ROMGATE_POSIX_PATHS_H
 

@@ -44,8 +44,7 @@ static const uintptr_t kHandleBase = 0x5000;
 static const size_t kChildSlots = 64;
 static ChildSlot g_children[kChildSlots];
 
-// The slot an open handle stands for, or NULL; *piKind is 0 for the process handle, 1 for the
-// thread handle.
+// The slot an open handle stands for, or NULL; *piKind is 0 for its process, 1 for its thread.
 static ChildSlot* FindSlot(HANDLE hObject, int* piKind)
 {
     uintptr_t offset = (uintptr_t)hObject - kHandleBase;

@@ -1,5 +1,4 @@
-// Child processes on the hosted layer: the program search behind CreateProcessA, which tests reach
-// directly.
+// Child processes on the hosted layer: the program search behind CreateProcessA, for the tests.
 #ifndef ROMGATE_POSIX_PROCESS_H
 #define ROMGATE_POSIX_PROCESS_H
 

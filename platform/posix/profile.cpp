@@ -15,8 +15,7 @@ struct ProfileFile {
     char buffer[4096];
 };
 
-// Reads the next piece; the end of the file, or a failed read, ends the text, and a file not opened
-// is an empty one.
+// Reads the next piece; the end of the file or a failed read ends the text; no file is no text.
 const char* SupplyFilePiece(void* pContext, size_t* pcb)
 {
     ProfileFile* pFile = (ProfileFile*)pContext;
@@ -30,9 +29,8 @@ const char* SupplyFilePiece(void* pContext, size_t* pcb)
 
 }  // namespace
 
-// The file is streamed in small pieces straight into the reader, with no stdio buffer between (nor
-// the heap it would take); a file that cannot be named or opened is a missing file, which gives the
-// default.
+// The file is streamed in small pieces straight into the reader, with no stdio buffer (nor heap)
+// between; a file that cannot be named or opened is a missing file, which gives the default.
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName)
 {

@@ -14,8 +14,7 @@
 // line of any length costs no memory beyond the caller's buffer, and a long key is compared whole,
 // never cut. Bad input still gets a defined answer, Wine's: a NUL byte ends a name or a value as it
 // ends a C string (what the caller's string would show anyway), and binary noise is just lines that
-// match nothing. tests/profile_corpus holds the cases, compared with Wine's answers by the Windows
-// tests.
+// match nothing. The Windows tests hold the cases of tests/profile_corpus against Wine's answers.
 #ifndef ROMGATE_POSIX_PROFILE_H
 #define ROMGATE_POSIX_PROFILE_H
 

@@ -7,8 +7,7 @@
 
 namespace {
 
-// White space around names and values, ^Z included: editors of old left it at the end of the file,
-// and Windows skips it.
+// White space around names and values, ^Z too: old editors end files with it; Windows skips it.
 bool IsProfileSpace(unsigned char ch)
 {
     return ch == ' ' || (ch >= '\t' && ch <= '\r') || ch == 0x1a;
@@ -56,8 +55,7 @@ struct NameMatcher {
 };
 
 // Ends a copy of cch characters, chLast the last of them, whose first cchRoom + 1 are in pszOut:
-// one pair of matching quotes dropped, then cut to cchRoom characters and terminated. Returns the
-// length.
+// one pair of matching quotes dropped, then cut to cchRoom characters and terminated; gives that.
 DWORD EndCopy(char* pszOut, size_t cchRoom, size_t cch, char chLast)
 {
     if (cch >= 2 && (pszOut[0] == '"' || pszOut[0] == '\'') && chLast == pszOut[0]) {

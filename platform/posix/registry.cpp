@@ -118,7 +118,9 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
         ReadRegistryText(pBytes, cb, bTrace ? TraceSkippedLine : NULL, NULL, pStatus);
     free(pBytes);
     if (bTrace && *pStatus == ERROR_BADDB)
-        OutputDebugStringA("registry.reg has no regedit header or holds a NUL byte: no key is readable");
+        OutputDebugStringA(
+            "registry.reg has no regedit header or holds a NUL byte: "
+            "no key is readable");
     return pText;
 }
 

@@ -49,8 +49,7 @@ size_t SkipBlanks(const char* s, size_t cch, size_t i)
     return i;
 }
 
-// True when s[i..cch) holds nothing but blanks and perhaps a comment: what may follow a value's
-// data on its line.
+// True when s[i..cch) holds only blanks and perhaps a comment, as may follow a value's data.
 bool IsRestOfLineEmpty(const char* s, size_t cch, size_t i)
 {
     i = SkipBlanks(s, cch, i);
@@ -58,8 +57,7 @@ bool IsRestOfLineEmpty(const char* s, size_t cch, size_t i)
 }
 
 // The character an escape stands for, as regedit writes them: \\, \", \n and \r; any other
-// character after a backslash stands for itself. False for \0 and a backslash ending the text,
-// which regedit refuses.
+// character after a backslash stands for itself. False for \0, which regedit refuses.
 bool Unescape(char chEscaped, char* pch)
 {
     if (chEscaped == '0')
@@ -73,8 +71,7 @@ bool Unescape(char chEscaped, char* pch)
     return true;
 }
 
-// Reads the quoted text at s[*pi], escapes turned into their characters. *pi ends after the closing
-// quote.
+// Reads the quoted text at s[*pi], escapes undone; *pi ends after the closing quote.
 bool ReadQuoted(const char* s, size_t cch, size_t* pi, ByteWriter* pWriter)
 {
     size_t i = *pi;
@@ -132,9 +129,8 @@ DataVerdict ReadHexBytes(const char* s, size_t cch, size_t i, Utf16Decoder* pDec
 }
 
 // Reads the data after '=': "text", dword:n, hex:aa,bb,... or hex(N):aa,bb,..., putting out the
-// bytes handed out; a comment may follow. In a version 5.00 file, text types written in hex are
-// UTF-16LE and are handed out as UTF-8, as the ANSI calls hand out text. *piEnd is where the data
-// ends on its line.
+// bytes handed out (a version 5.00 file's hex text as UTF-8, as the ANSI calls hand out text); a
+// comment may follow. *piEnd is where the data ends on its line.
 DataVerdict ReadData(const char* s, size_t cch, bool bVersion5, DWORD* pdwType, ByteWriter* pWriter,
                      size_t* piEnd)
 {

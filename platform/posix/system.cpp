@@ -53,8 +53,7 @@ UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
     return sizeof(kWindowsDirectory) - 1;
 }
 
-// Text here is UTF-8, which has no double-byte lead bytes: a 0x5C byte is always a backslash of its
-// own.
+// Text here is UTF-8, which has no double-byte lead bytes: a 0x5C byte is always a backslash.
 BOOL IsDBCSLeadByte(BYTE)
 {
     return FALSE;
