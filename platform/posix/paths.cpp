@@ -25,33 +25,27 @@ bool GetPrefixDirectory(char* pszOut, size_t cbOut)
     return bFits;
 }
 
-// The host directory that stands for drive chDrive (either case) in the prefix pszPrefix: its
-// dosdevices entry when there is one, else the built-in default. False when the letter names
-// nothing or the path does not fit.
-static bool GetDriveRootIn(const char* pszPrefix, char chDrive, char* pszOut, size_t cbOut)
+// The host directory that stands for drive chDrive (either case): its dosdevices entry in the
+// prefix when there is one, else the built-in default. False when the letter names nothing or the
+// path does not fit.
+static bool GetDriveRoot(char chDrive, char* pszOut, size_t cbOut)
 {
+    char szPrefix[PATH_MAX];
     char chLetter = (char)tolower((unsigned char)chDrive);
     struct stat st;
-    if (chLetter < 'a' || chLetter > 'z')
+    if (chLetter < 'a' || chLetter > 'z' || !GetPrefixDirectory(szPrefix, sizeof(szPrefix)))
         return false;
     // lstat: a dosdevices entry that is a dangling link still claims the letter, as in a Wine
     // prefix; it simply names no files.
     char szEntry[] = "/dosdevices/?:";
     szEntry[sizeof(szEntry) - 3] = chLetter;
-    if (JoinText(pszOut, cbOut, pszPrefix, szEntry) && lstat(pszOut, &st) == 0)
+    if (JoinText(pszOut, cbOut, szPrefix, szEntry) && lstat(pszOut, &st) == 0)
         return true;
     if (chLetter == 'c')
-        return JoinText(pszOut, cbOut, pszPrefix, "/drive_c");
+        return JoinText(pszOut, cbOut, szPrefix, "/drive_c");
     if (chLetter == 'z')
         return JoinText(pszOut, cbOut, "/", "");
     return false;
-}
-
-static bool GetDriveRoot(char chDrive, char* pszOut, size_t cbOut)
-{
-    char szPrefix[PATH_MAX];
-    return GetPrefixDirectory(szPrefix, sizeof(szPrefix)) &&
-           GetDriveRootIn(szPrefix, chDrive, pszOut, cbOut);
 }
 
 // Replaces the component just appended at pszOut + cchBase (cch bytes) by the directory entry that
@@ -160,7 +154,7 @@ bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
     // The deepest root wins, so a drive inside another drive is preferred.
     for (char ch = 'a'; bPrefix && ch < 'z'; ch++) {
         size_t cch;
-        if ((bDosDevices || ch == 'c') && GetDriveRootIn(szPrefix, ch, szRoot, sizeof(szRoot)) &&
+        if ((bDosDevices || ch == 'c') && GetDriveRoot(ch, szRoot, sizeof(szRoot)) &&
             realpath(szRoot, szRealRoot) != NULL && IsPathUnder(pszPath, szRealRoot, &cch) &&
             (chDrive == 'z' || cch > cchBest)) {
             chDrive = ch;

@@ -266,34 +266,35 @@ LineVerdict CheckLine(char* s, size_t* pcch, bool bVersion5, KeyState* pKeyState
     return verdict == kDataContinues ? kContinued : kKept;
 }
 
-// Turns the file's text, in place, into the lines that are kept, checking each: the header first,
-// then each line as regedit imports it, a hex value with the lines it continues on. Lines end at CR
-// LF, LF or a lone CR, as regedit reads them. Lines only ever get shorter, so each is written at or
-// before the place it was read from. False without a header.
+// The line starting at s[iLine], ending at CR LF, LF or a lone CR as regedit reads them: its text
+// without blanks at either end is s[*piFirst..*piLast). Gives where the next line starts.
+size_t ReadLine(const char* s, size_t cch, size_t iLine, size_t* piFirst, size_t* piLast)
+{
+    size_t iEnd = iLine;
+    while (iEnd < cch && s[iEnd] != '\n' && s[iEnd] != '\r')
+        ++iEnd;
+    *piFirst = SkipBlanks(s, iEnd, iLine);
+    for (*piLast = iEnd; *piLast > *piFirst && IsBlank(s[*piLast - 1]);)
+        --*piLast;
+    if (iEnd < cch)
+        iEnd += s[iEnd] == '\r' && iEnd + 1 < cch && s[iEnd + 1] == '\n' ? 2 : 1;
+    return iEnd;
+}
+
+// Turns the file's text, in place, into the lines that are kept: the header first, then each line
+// as regedit imports it, a hex value with the lines it continues on. Lines only ever get shorter,
+// so each is written at or before the place it was read from. False without a header.
 bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped, void* pContext)
 {
     char* s = pText->pchLines;
-    size_t cch = pText->cch, cchKept = 0, cchLogical = 0, nLine = 0;
-    size_t nLogical = 0;
-    bool bHeader = false;
+    size_t cch = pText->cch, cchKept = 0, cchLogical = 0, nLogical = 0, iFirst, iLast;
+    size_t iLine = ReadLine(s, cch, 0, &iFirst, &iLast);
+    pText->bVersion5 = IsText(s + iFirst, iLast - iFirst, kHeader5);
+    if (!pText->bVersion5 && !IsText(s + iFirst, iLast - iFirst, kHeader4))
+        return false;
     KeyState keyState = kNoKey;
-    for (size_t iLine = 0, iEnd; iLine < cch; iLine = iEnd) {
-        iEnd = iLine;
-        while (iEnd < cch && s[iEnd] != '\n' && s[iEnd] != '\r')
-            ++iEnd;
-        size_t iFirst = SkipBlanks(s, iEnd, iLine), iLast = iEnd;
-        while (iLast > iFirst && IsBlank(s[iLast - 1]))
-            --iLast;
-        if (iEnd < cch)
-            iEnd += s[iEnd] == '\r' && iEnd + 1 < cch && s[iEnd + 1] == '\n' ? 2 : 1;
-        ++nLine;
-        if (!bHeader) {
-            pText->bVersion5 = IsText(s + iFirst, iLast - iFirst, kHeader5);
-            if (!pText->bVersion5 && !IsText(s + iFirst, iLast - iFirst, kHeader4))
-                return false;
-            bHeader = true;
-            continue;
-        }
+    for (size_t nLine = 2; iLine < cch; ++nLine) {
+        iLine = ReadLine(s, cch, iLine, &iFirst, &iLast);
         char* pLogical = s + cchKept;
         LineVerdict verdict = kKept;
         if (cchLogical > 0) {
@@ -341,7 +342,7 @@ bool KeepLines(RegistryText* pText, RegistryLineSkipped pfnSkipped, void* pConte
         cchKept += cchLogical + 1;
     }
     pText->cch = cchKept;
-    return bHeader;
+    return true;
 }
 
 }  // namespace
@@ -370,8 +371,7 @@ RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineS
         else
             Put(&writer, (unsigned char)pBytes[i]);
     }
-    if (bUtf16)
-        EndUtf16(&decoder, &writer);
+    EndUtf16(&decoder, &writer);
     pText->cch = writer.cbPut;
     // A text export never holds a NUL: this is a binary file, or UTF-16 without its byte-order
     // mark.
