@@ -66,8 +66,7 @@ static int CompareTitleProperty(const TitleSearch& search, Window window, Atom p
 {
     Atom actualType = None;
     int format = 0;
-    unsigned long cItems = 0;
-    unsigned long cbAfter = 0;
+    unsigned long cItems = 0, cbAfter = 0;
     unsigned char* pData = NULL;
     if (search.pX->GetWindowProperty(search.pDisplay, window, property, 0, 1024, False, type,
                                      &actualType, &format, &cItems, &cbAfter, &pData) != Success)
@@ -93,11 +92,9 @@ static bool HasTitle(const TitleSearch& search, Window window)
 // client window inside a frame of its own.
 static Window FindTitledChild(const TitleSearch& search, Window parent, int depth)
 {
-    Window root = None;
-    Window parentOfParent = None;
+    Window root = None, parentOfParent = None, found = None;
     Window* pChildren = NULL;
     unsigned int cChildren = 0;
-    Window found = None;
     if (!search.pX->QueryTree(search.pDisplay, parent, &root, &parentOfParent, &pChildren,
                               &cChildren))
         return None;

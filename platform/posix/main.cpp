@@ -1,6 +1,4 @@
 // The romgate entry point: the framework runs the application object.
-#include <stddef.h>
-
 #include "platform/framework.h"
 
 // Arguments are ignored: the launcher takes none.

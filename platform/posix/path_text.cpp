@@ -11,8 +11,7 @@ static bool IsSeparator(char ch)
 
 bool JoinText(char* pszOut, size_t cbOut, const char* pszFirst, const char* pszSecond)
 {
-    size_t cchFirst = strlen(pszFirst);
-    size_t cchSecond = strlen(pszSecond);
+    size_t cchFirst = strlen(pszFirst), cchSecond = strlen(pszSecond);
     if (cchFirst + cchSecond >= cbOut)
         return false;
     memmove(pszOut, pszFirst, cchFirst);

@@ -93,8 +93,7 @@ static bool AppendComponent(char* pszOut, size_t cbOut, size_t* pcchOut, const c
 static const char* GetStartDirectory(const char* pszPath, char* pszOut, size_t cbOut,
                                      size_t* pcchRoot)
 {
-    char szCwd[PATH_MAX];
-    char szWindowsCwd[PATH_MAX];
+    char szCwd[PATH_MAX], szWindowsCwd[PATH_MAX];
     const char* pszRest = NULL;
     char chDrive = 0;
     PathStart start = ReadPathStart(pszPath, &chDrive, &pszRest);
@@ -135,10 +134,7 @@ bool WindowsPathToHost(const char* pszWindowsPath, char* pszOut, size_t cbOut)
 
 bool HostPathToWindows(const char* pszHostPath, char* pszOut, size_t cbOut)
 {
-    char szReal[PATH_MAX];
-    char szPrefix[PATH_MAX];
-    char szRoot[PATH_MAX];
-    char szRealRoot[PATH_MAX];
+    char szReal[PATH_MAX], szPrefix[PATH_MAX], szRoot[PATH_MAX], szRealRoot[PATH_MAX];
     char chDrive = 'z';
     size_t cchBest = 0;
     struct stat st;

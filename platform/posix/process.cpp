@@ -90,8 +90,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
     // hundred bytes a launcher's line uses. Like the child table, they serve one call at a time.
     static char szStorage[COMMAND_LINE_MAX + 1];
     static char* argv[ARGUMENT_MAX + 1];
-    size_t cArgs = 0;
-    size_t iSlot = 0;
+    size_t cArgs = 0, iSlot = 0;
     pid_t pid = 0;
     const char* pszLine = lpCommandLine != NULL ? lpCommandLine : lpApplicationName;
     // Another environment or directory for the child is not offered here.

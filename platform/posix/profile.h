@@ -18,8 +18,6 @@
 #ifndef ROMGATE_POSIX_PROFILE_H
 #define ROMGATE_POSIX_PROFILE_H
 
-#include <stddef.h>
-
 #include "platform/winapi.h"
 
 // GetPrivateProfileStringA over the profile text pText[0..cbText) (NUL bytes allowed, no terminator

@@ -95,8 +95,7 @@ bool WasTraced(const struct stat& st)
 // Reads <prefix>/registry.reg afresh. A missing file is an empty registry.
 RegistryText* LoadRegistryFile(LSTATUS* pStatus)
 {
-    char szPrefix[PATH_MAX];
-    char szPath[PATH_MAX];
+    char szPrefix[PATH_MAX], szPath[PATH_MAX];
     struct stat st;
     *pStatus = ERROR_BADDB;
     if (!GetPrefixDirectory(szPrefix, sizeof(szPrefix)) ||
@@ -138,15 +137,14 @@ KeyView* FindOpenKey(HKEY hKey)
 LSTATUS ResolveKey(HKEY hKey, KeyView* pView)
 {
     LSTATUS status = ERROR_SUCCESS;
-    if (IsRegistryRoot(hKey)) {
-        *pView = KeyView{LoadRegistryFile(&status), hKey, "", 0};
-        return status;
-    }
     const KeyView* pOpen = FindOpenKey(hKey);
-    if (pOpen == NULL)
-        return ERROR_INVALID_HANDLE;
-    *pView = *pOpen;
-    return ERROR_SUCCESS;
+    if (IsRegistryRoot(hKey))
+        *pView = KeyView{LoadRegistryFile(&status), hKey, "", 0};
+    else if (pOpen != NULL)
+        *pView = *pOpen;
+    else
+        status = ERROR_INVALID_HANDLE;
+    return status;
 }
 
 // Ends a call's view: a reading that no open key holds goes. The open keys are the count of a
@@ -210,11 +208,8 @@ bool FindSubkey(const KeyView& view, DWORD dwIndex, const char** ppchName, size_
 }  // namespace
 
 // Any access asked for is granted: the file has no security to check.
-LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                      PHKEY phkResult)
+LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult)
 {
-    (void)ulOptions;
-    (void)samDesired;
     if (phkResult == NULL)
         return ERROR_INVALID_PARAMETER;
     *phkResult = NULL;
@@ -249,10 +244,9 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDes
 
 // A NULL or empty name is the default value (@); a value written twice answers its last data. On
 // ERROR_MORE_DATA nothing is copied and *lpcbData gives the size needed.
-LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                         LPBYTE lpData, LPDWORD lpcbData)
+LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
+                         LPDWORD lpcbData)
 {
-    (void)lpReserved;
     if (lpData != NULL && lpcbData == NULL)
         return ERROR_INVALID_PARAMETER;
     KeyView view;
@@ -288,11 +282,9 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
 
 // A name that does not fit writes nothing and leaves *lpcchName as it was. Keys have no class here:
 // a class asked for is "". No time is written.
-LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                      LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD,
+                      LPSTR lpClass, LPDWORD lpcchClass, PFILETIME)
 {
-    (void)lpReserved;
-    (void)lpftLastWriteTime;
     if (lpName == NULL || lpcchName == NULL)
         return ERROR_INVALID_PARAMETER;
     KeyView view;

@@ -22,8 +22,6 @@
 #ifndef ROMGATE_POSIX_REGISTRY_TEXT_H
 #define ROMGATE_POSIX_REGISTRY_TEXT_H
 
-#include <stddef.h>
-
 #include "platform/winapi.h"
 
 // One reading of a registry file, a single heap block: the lines kept, one per key and value, in
