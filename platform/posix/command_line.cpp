@@ -1,4 +1,3 @@
-// The grammar of a Windows command line; nothing here touches the system.
 #include "platform/posix/command_line.h"
 
 #include <string.h>

@@ -1,4 +1,3 @@
-// The text of paths, with no file system call.
 #include "platform/posix/path_text.h"
 
 #include <ctype.h>

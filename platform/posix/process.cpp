@@ -123,8 +123,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
 static bool ReapChild(ChildSlot* pSlot, bool bBlock)
 {
     while (!pSlot->bEnded) {
-        int status;
-        pid_t result = waitpid(pSlot->pid, &status, bBlock ? 0 : WNOHANG);
+        pid_t result = waitpid(pSlot->pid, NULL, bBlock ? 0 : WNOHANG);
         // ECHILD: someone else reaped it (SIGCHLD ignored); it has ended.
         if (result == pSlot->pid || (result < 0 && errno == ECHILD))
             pSlot->bEnded = true;

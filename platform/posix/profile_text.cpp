@@ -1,5 +1,4 @@
-// The text of profile (INI) files, read as GetPrivateProfileStringA reads them. No file is opened
-// here: profile.cpp streams the file in.
+// The text side of profile (INI) files, with no system call: profile.cpp streams the file in.
 #include <string.h>
 
 #include "platform/posix/profile.h"
@@ -71,8 +70,7 @@ DWORD EndCopy(char* pszOut, size_t cchRoom, size_t cch, char chLast)
 enum LineState { kLineStart, kSection, kKey, kValue, kSkip };
 
 // Looks for one key of one section in profile text fed in pieces of any size, keeping only the
-// current line's state. The value is copied into the caller's buffer as it arrives, its
-// terminator's place included.
+// current line's state; the value is copied into the caller's buffer as it arrives.
 class ProfileScanner {
 public:
     ProfileScanner(const char* pszSection, const char* pszKey, char* pszOut, DWORD cchOut)
@@ -85,8 +83,7 @@ public:
 
     bool IsDone() const { return m_bDone; }
 
-    // Takes the next piece of text. A byte-order mark at the start of the first piece says how to
-    // read it.
+    // Takes the next piece of text; a byte-order mark opening the first says how to read it.
     void Feed(const char* p, size_t cb)
     {
         if (m_bFirstPiece && cb >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
@@ -212,8 +209,7 @@ private:
     char* m_pszOut;
     size_t m_cchRoom, m_cchSeen = 0, m_cchTrimmed = 0;
     char m_chLast = 0;
-    // UTF-16 text, in either byte order, is parsed as the UTF-8 it stands for, the hosted layer's
-    // code page.
+    // UTF-16 text, in either byte order, is read as the UTF-8 it stands for.
     Utf16Decoder m_utf16 = {false, false, 0, 0};
     LineState m_state = kLineStart;
     bool m_bInSection, m_bDone, m_bFound = false, m_bFirstPiece = true;

@@ -69,8 +69,7 @@ char* ReadWholeFile(int fd, off_t cbGuess, size_t* pcb, LSTATUS* pStatus)
     return NULL;
 }
 
-// Names a line the reader skipped in the debugger output, so that a line the registry does not take
-// is never lost without a word.
+// Names a line the reader skipped in the debugger output: no line is lost without a word.
 void TraceSkippedLine(void*, size_t nLine, const char* pchLine, size_t cchLine)
 {
     char szTrace[160];
@@ -102,11 +101,9 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
         !JoinText(szPath, sizeof(szPath), szPrefix, "/registry.reg"))
         return NULL;
     int fd = open(szPath, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT && errno != ENOTDIR)
-            return NULL;
-        return ReadRegistryText(NULL, 0, NULL, NULL, pStatus);
-    }
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadRegistryText(NULL, 0, NULL, NULL, pStatus)
+                                                   : NULL;
     size_t cb = 0;
     char* pBytes = fstat(fd, &st) == 0 ? ReadWholeFile(fd, st.st_size, &cb, pStatus) : NULL;
     close(fd);
@@ -127,8 +124,8 @@ RegistryText* LoadRegistryFile(LSTATUS* pStatus)
 KeyView* FindOpenKey(HKEY hKey)
 {
     uintptr_t nOffset = (uintptr_t)hKey - kFirstHandle;
-    if ((uintptr_t)hKey < kFirstHandle || nOffset % 4 != 0 || nOffset / 4 >= kMaxOpenKeys ||
-        g_openKeys[nOffset / 4].pText == NULL)
+    // Below the first handle, the offset wraps round past the table.
+    if (nOffset % 4 != 0 || nOffset / 4 >= kMaxOpenKeys || g_openKeys[nOffset / 4].pText == NULL)
         return NULL;
     return &g_openKeys[nOffset / 4];
 }
@@ -147,8 +144,7 @@ LSTATUS ResolveKey(HKEY hKey, KeyView* pView)
     return status;
 }
 
-// Ends a call's view: a reading that no open key holds goes. The open keys are the count of a
-// reading's holders, so no other count is kept.
+// Ends a call's view: a reading that no open key holds goes. The open keys count its holders.
 void ReleaseView(const KeyView& view)
 {
     for (const KeyView& open : g_openKeys)

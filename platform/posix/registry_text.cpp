@@ -1,5 +1,4 @@
 // The text of a registry file: checking it, keeping its lines, and decoding their names and data.
-// No file is read here; registry.cpp reads the file.
 #include "platform/posix/registry_text.h"
 
 #include <ctype.h>
@@ -189,7 +188,6 @@ bool ReadKeyLine(const char* s, size_t cch, RegistryLine* pLine, bool* pbDeletio
     bool bHasPath = iSlash < cchName;
     pLine->pchPath = pchName + iSlash + bHasPath;
     pLine->cchPath = cchName - iSlash - bHasPath;
-    // Each component of the path needs a name: no '\' at either end, none doubled.
     const char* p = pLine->pchPath;
     for (size_t i = 0; i < pLine->cchPath; ++i)
         if (p[i] == '\\' && (i == 0 || i + 1 == pLine->cchPath || p[i + 1] == '\\'))
@@ -222,11 +220,10 @@ enum LineVerdict { kSkipped, kDropped, kKept, kContinued };
 // values), and nowhere but skipped before any key or after a key regedit could not create.
 enum KeyState { kNoKey, kKeyOpen, kKeyDeleted };
 
-// Checks one line after the header (blanks trimmed) as regedit imports it, and cuts it to what is
-// kept of it: a key line's text after its last ']', a value's comment, a hex value's closing
-// backslash. Comments ('#' too), blank lines, deletions and the values of deleted keys are dropped;
-// any other line regedit would not take is skipped. A skipped key line leaves the key above it
-// open, as in regedit.
+// Checks one trimmed line after the header as regedit imports it, and cuts off what is not kept: a
+// key line's text after its last ']', a value's comment, a hex value's closing backslash. Comments
+// ('#' too), blank lines, deletions and the values of deleted keys are dropped; any other line
+// regedit would not take is skipped. A skipped key line leaves the key above it open, as regedit.
 LineVerdict CheckLine(char* s, size_t* pcch, bool bVersion5, KeyState* pKeyState)
 {
     size_t cch = *pcch;
@@ -373,8 +370,7 @@ RegistryText* ReadRegistryText(const char* pBytes, size_t cbBytes, RegistryLineS
     }
     EndUtf16(&decoder, &writer);
     pText->cch = writer.cbPut;
-    // A text export never holds a NUL: this is a binary file, or UTF-16 without its byte-order
-    // mark.
+    // No export holds a NUL: this is a binary file, or UTF-16 without its byte-order mark.
     if (memchr(pText->pchLines, '\0', pText->cch) != NULL ||
         !KeepLines(pText, pfnSkipped, pContext)) {
         FreeRegistryText(pText);

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "platform/posix/last_error.h"
+#include "platform/posix/path_text.h"
 #include "platform/posix/paths.h"
 #include "platform/winapi.h"
 
@@ -28,11 +29,8 @@ DWORD GetModuleFileNameA(HINSTANCE hModule, LPSTR lpFilename, DWORD nSize)
     if (realpath("/proc/self/exe", szHostPath) == NULL ||
         !HostPathToWindows(szHostPath, szPath, sizeof(szPath)))
         return Fail(ERROR_FILE_NOT_FOUND);
-    size_t cch = strlen(szPath);
-    if (cch < nSize) {
-        memcpy(lpFilename, szPath, cch + 1);
-        return (DWORD)cch;
-    }
+    if (JoinText(lpFilename, nSize, szPath, ""))
+        return (DWORD)strlen(szPath);
     // Too small: as Windows does since Vista, a cut path that is still terminated, the buffer's
     // size as the answer, and the reason.
     SetLastErrorCode(ERROR_INSUFFICIENT_BUFFER);

@@ -1,4 +1,3 @@
-// The text rules both file readers share.
 #include "platform/posix/text.h"
 
 namespace {
