@@ -25,15 +25,15 @@ bool GetPrefixDirectory(char* pszOut, size_t cbOut)
     return bFits;
 }
 
-// The host directory that stands for drive chDrive (either case): its dosdevices entry in the
-// prefix when there is one, else the built-in default. False when the letter names nothing or the
-// path does not fit.
+// The host directory that stands for drive letter chDrive (either case): its dosdevices entry in
+// the prefix when there is one, else the built-in default. False when the letter names nothing or
+// the path does not fit.
 static bool GetDriveRoot(char chDrive, char* pszOut, size_t cbOut)
 {
     char szPrefix[PATH_MAX];
     char chLetter = (char)tolower((unsigned char)chDrive);
     struct stat st;
-    if (chLetter < 'a' || chLetter > 'z' || !GetPrefixDirectory(szPrefix, sizeof(szPrefix)))
+    if (!GetPrefixDirectory(szPrefix, sizeof(szPrefix)))
         return false;
     // lstat: a dosdevices entry that is a dangling link still claims the letter, as in a Wine
     // prefix; it simply names no files.

@@ -157,9 +157,12 @@ TEST(HostedLayerTest, SplitsSearchesAndStartsCommandLines)
                           dup2(2, 57) == 57 &&
                           CreateProcessA(NULL, szLine, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &pi);
     close(57);
-    EXPECT_TRUE(bStarted && WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0);
+    // Only a wait without limit is offered.
+    EXPECT_TRUE(bStarted && WaitForSingleObject(pi.hProcess, 0) == WAIT_FAILED &&
+                GetLastError() == ERROR_INVALID_PARAMETER &&
+                WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0);
     EXPECT_TRUE(bStarted && CloseHandle(pi.hProcess) && CloseHandle(pi.hThread) &&
-                !CloseHandle(pi.hProcess));
+                !CloseHandle(pi.hProcess) && GetLastError() == ERROR_INVALID_HANDLE);
     // The shell's start: Linux has no prompt, the same program gets the same arguments.
     SHELLEXECUTEINFOA info = {};
     info.cbSize = sizeof(info);
@@ -227,6 +230,15 @@ TEST(HostedLayerTest, FindsProfileValuesAsWindowsDoes)
     char sz[32];
     DWORD cch = GetProfileStringFromText(kUtf16, sizeof(kUtf16) - 1, "U", "k", "", sz, sizeof(sz));
     EXPECT_EQ(std::string(sz, cch), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBDx");
+    // UTF-16BE, and a high surrogate ending the text.
+    static const char kEnds[] = "\xFE\xFF\0k\0=\0x\xD8\0";
+    cch = GetProfileStringFromText(kEnds, sizeof(kEnds) - 1, "", "k", "", sz, sizeof(sz));
+    EXPECT_EQ(std::string(sz, cch), "x\xEF\xBF\xBD");
+    // A NULL key asks for the names, which are not listed: "\0\0", or "\0" in one byte.
+    std::string list(3, '\xbd');
+    GetProfileStringFromText(kText, sizeof(kText) - 1, "App", NULL, "d", &list[0], 3);
+    GetProfileStringFromText(kText, sizeof(kText) - 1, "App", NULL, "d", &list[2], 1);
+    EXPECT_EQ(list, std::string(3, '\0'));
 }
 
 // "!n " for each line n skipped, then the values as "name=type:data ", NULs
@@ -283,6 +295,14 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
     std::string utf16 = "\xFF\xFE";  // as regedit writes version 5.00 files
     for (char ch : header + "[HKLM\\S]\r\n\"v\"=\"x\"\r\n") utf16 += std::string(1, ch) + '\0';
     EXPECT_EQ(Parsed(utf16), "v=1:x~ ");
+    utf16.resize(utf16.size() - 8);  // x"\r\n, for 100 euro signs: 3 bytes each in UTF-8
+    std::string euros;
+    for (int i = 0; i < 100; i++) utf16 += "\xAC\x20", euros += "\xE2\x82\xAC";
+    EXPECT_EQ(Parsed(utf16 + std::string("\"\0", 2)), "v=1:" + euros + "~ ");
+    // A high surrogate ending the file is U+FFFD, no hex digit.
+    utf16 = "\xFF\xFE";
+    for (char ch : header + "[HKLM\\S]\r\n\"v\"=hex:41") utf16 += std::string(1, ch) + '\0';
+    EXPECT_EQ(Parsed(utf16 + std::string("\0\xD8", 2)), "!4 ");
     EXPECT_EQ(
         Parsed(
             test +
@@ -301,8 +321,10 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
         {test + std::string("\"\0\"=\"\"", 6), "-"},
         {"\xFF\xFE" "R", "-"},
         {std::string("R\0E\0", 4), "-"},
-        {header + "[HKEY_NOWHERE\\S]\r\n\"v\"=\"x\"\r\n[HKLM\\S\\\\T]\r\n\"w\"=\"x\"\r\n",
-         "!3 !4 !5 !6 "},
+        {header + "[HKEY_NOWHERE\\S]\r\n\"v\"=\"x\"\r\n[HKLM\\S\\\\T]\r\n\"w\"=\"x\"\r\n[HKLMX\\S]\r\n"
+                  "\"a\"=\"x\"\r\n[HKLM\\\\S]\r\n\"b\"=\"x\"\r\n[HKLM\\S\\]\r\n\"c\"=\"x\"\r\n[HKLM\\]\r\n\"d\"=\"x\"\r\n",
+         "!3 !4 !5 !6 !7 !8 !9 !10 !11 !12 !13 !14 "},
+        {"REGEDIT4\t\r\n[HKLM\\S]\r\n\"v\"=\"x\"", "v=1:x~ "},
         {header + "\"v\"=\"before any key\"\r\n[-HKLM\\T]\r\n\"v\"=\"x\"\r\n\"w\"=-\r\n", "!3 "},
         {test + "[HKLM\\U\r\n\"v\"=\"x\"\r\n[ HKLM\\U]\r\n\"w\"=\"y\"\r\n", "!4 !6 v=1:x~ w=1:y~ "},
         {header + "[HKEY_CURRENT_CONFIG\\S] text\r\n# c\r\n\"v\"=\"x\"", "v=1:x~ "},
@@ -319,6 +341,7 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
     for (const auto& row : rows) EXPECT_EQ(Parsed(row.bytes), row.parsed) << row.bytes;
     const std::string s = "[HKLM\\Software\\Suite", k255(255, 'k');
     Put("@/registry.reg", header + "bad\tline\r\n" + s + "\\2.9.0]\r\n" + s + "\\10.0]\r\n" + s + "\\a_b]\r\n" + s +
+                              "Y2.0]\r\n[HKCU\\Software\\Suite\\9.0]\r\n" + s +
                               "\\AB]\r\n" + s + "\\ab\\x]\r\n[HKLM\\S\\" + k255 + "]\r\n" + s +
                               "]\r\n\"V\"=\"first\"\r\n" +
                               "[hklm\\software\\suite]\r\n\"v\"=\"second\"\r\n");
@@ -330,13 +353,36 @@ TEST(HostedLayerTest, ReadsRegistryFiles)
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "debug: registry.reg line 3 skipped: bad\\tline\n");
     unsetenv("ROMGATE_DEBUG");
-    HKEY hKey;
+    HKEY hKey, hSub;
     char data[8];
     DWORD cb = 6;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\SUITE", 0, KEY_READ, &hKey),
               ERROR_SUCCESS);
     EXPECT_EQ(RegQueryValueExA(hKey, "V", NULL, NULL, (BYTE*)data, &cb), ERROR_MORE_DATA);
+    EXPECT_EQ(RegQueryValueExA(hKey, "V", NULL, NULL, (BYTE*)data, &cb), ERROR_SUCCESS);
+    EXPECT_STREQ(data, "second");
+    // Below an open key, "2.0" is not SuiteY2.0; a handle is taken exactly.
+    EXPECT_EQ(RegOpenKeyExA(hKey, "2.0", 0, KEY_READ, &hSub), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCloseKey((HKEY)((uintptr_t)hKey + 2)), ERROR_INVALID_HANDLE);
     EXPECT_TRUE(cb == 7 && RegCloseKey(hKey) == ERROR_SUCCESS);
     unlink(At("@/registry.reg").c_str());
     EXPECT_EQ(Subkeys("", 256) + Subkeys("Software", 256), ";259;2");
+    // A prefix that is no folder holds no registry file: an empty registry.
+    Put("@/file", "");
+    setenv("ROMGATE_PREFIX", At("@/file").c_str(), 1);
+    EXPECT_EQ(Subkeys("", 256), ";259");
+    setenv("ROMGATE_PREFIX", g_scratch.szRoot, 1);
+    // 64 MiB is read; a byte more, or a file without end, is unreadable (ERROR_BADDB).
+    std::string big = header + "[HKLM\\S]\r\n;";
+    big.resize(64 << 20, ' ');
+    Put("@/registry.reg", big);
+    std::string statuses = Subkeys("S", 256);
+    Put("@/registry.reg", big + " ");
+    statuses += Subkeys("S", 256);
+    unlink(At("@/registry.reg").c_str());
+    EXPECT_EQ(statuses + (symlink("/dev/zero", At("@/registry.reg").c_str()) == 0
+                              ? Subkeys("S", 256)
+                              : "no link"),
+              ";259;1009;1009");
+    unlink(At("@/registry.reg").c_str());
 }
